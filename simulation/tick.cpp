@@ -1,0 +1,57 @@
+#include "simulation/tick.h"
+
+#include <cmath>
+
+#include "plugin/scene_state.h"
+#include "simulation/generator.h"
+#include "simulation/numeric.h"
+
+namespace {
+
+const int32_t ticksBetweenRedraws = 1500;
+
+// The clocks wrap as 32-bit integers: add in unsigned arithmetic, where
+// overflow is defined, and read the result back as signed.
+int32_t AdvanceClock(int32_t clock, uint32_t step)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(clock) + step);
+}
+
+}  // namespace
+
+void DrawPatternValues()
+{
+    scene.patternScale = Single(static_cast<double>(Single(DrawRandom() * (150.0 / 32767.0))) + 50.0);
+    scene.patternOffsetX = Single(static_cast<double>(Single(DrawRandom() * (10.0 / 32767.0))) - 5.0);
+    scene.patternOffsetY = Single(static_cast<double>(Single(DrawRandom() * (10.0 / 32767.0))) - 5.0);
+}
+
+void TickScene()
+{
+    // Raised before the test and reset to 0, so the re-draw falls on the
+    // 1501st tick, not the 1500th.
+    scene.ticksSinceReseed += 1;
+    if (scene.ticksSinceReseed > ticksBetweenRedraws) {
+        scene.equationType = Trunc(Single(DrawRandom() * (10.0 / 32767.0)));
+        scene.ticksSinceReseed = 0;
+        DrawPatternValues();
+    }
+
+    // Each particle steps with the values it was handed last tick; the new
+    // ones reach it only after its step.
+    Particle* const end = particles.records + particles.count;
+    for (Particle* particle = particles.records; particle != end; ++particle) {
+        StepParticle(particle);
+        particle->equationType = scene.equationType;
+        particle->offsetX = scene.patternOffsetX;
+        particle->offsetY = scene.patternOffsetY;
+        particle->scale = scene.patternScale;
+    }
+
+    scene.cameraClockA = AdvanceClock(scene.cameraClockA, 3);
+    scene.cameraClockB = AdvanceClock(scene.cameraClockB, 2);
+    const float swing = Single(3.0 * std::sin(static_cast<double>(scene.cameraClockA) / 1000.0));
+    scene.cameraYaw = swing;
+    scene.cameraPitch = swing;
+    scene.fovWobble = Single(4.0 * std::sin(static_cast<double>(scene.cameraClockB) / 1500.0));
+}

@@ -1,0 +1,272 @@
+#include "render/layer_update.h"
+#include "scene_fixture.h"
+
+namespace {
+
+// The full layer's texels, as a texture locked with some padding per row.
+class LayerUpdateTest : public SceneTest {
+protected:
+    static constexpr int kPitchTexels = AccumulationGridWidth + 16;
+    static constexpr uint32_t kUntouched = 0x12345678u;
+
+    void SetUp() override
+    {
+        SceneTest::SetUp();
+        scene.gridWidth = AccumulationGridWidth;
+        scene.gridHeight = AccumulationGridHeight;
+        scene.ticksSinceReseed = 1000;
+        texels_.assign(static_cast<size_t>(kPitchTexels) * AccumulationGridHeight, kUntouched);
+        glowTexels_.assign(static_cast<size_t>(kPitchTexels) * GlowGridHeight, kUntouched);
+    }
+
+    uint32_t Texel(int x, int y) const { return texels_[static_cast<size_t>(y) * kPitchTexels + x]; }
+    uint32_t GlowTexel(int x, int y) const { return glowTexels_[static_cast<size_t>(y) * kPitchTexels + x]; }
+
+    // Fades with scripted lattice draws: the row phase's, then one column
+    // phase's per row. Returns the number of draws taken.
+    uint32_t FadeWith(int32_t rowDraw, int32_t columnDraw)
+    {
+        script_.assign(1 + 240, columnDraw);
+        script_[0] = rowDraw;
+        ScriptDraws(script_.data(), static_cast<uint32_t>(script_.size()));
+        FadePass(texels_.data(), kPitchTexels * 4);
+        const uint32_t used = static_cast<uint32_t>(script_.size()) - ScriptedDrawsLeft();
+        ScriptDraws(nullptr, 0);
+        return used;
+    }
+
+    void RunGlowPasses()
+    {
+        GlowClearPass(glowTexels_.data(), kPitchTexels * 4);
+        HaloPass(glowTexels_.data(), kPitchTexels * 4);
+    }
+
+    static void AddParticleAt(int pixelX, int pixelY, float kernelWeight)
+    {
+        Particle p = PlainParticle();
+        p.pixelX = pixelX;
+        p.pixelY = pixelY;
+        for (auto& column : p.kernel.cells) {
+            for (GridCell& cell : column) cell = GridCell{kernelWeight, kernelWeight, kernelWeight, 0.0f};
+        }
+        ASSERT_TRUE(AppendParticle(p));
+    }
+
+    std::vector<uint32_t> texels_;
+    std::vector<uint32_t> glowTexels_;
+    std::vector<int32_t> script_;
+};
+
+TEST(PackTexel, OpaqueWithTruncatedChannelsInTheirBytes)
+{
+    EXPECT_EQ(0xFF000000u, PackTexel(0.0f, 0.0f, 0.0f));
+    EXPECT_EQ(0xFFFF8001u, PackTexel(255.9f, 128.5f, 1.99f));
+    EXPECT_EQ(0xFF05984Cu, PackTexel(5.348f, 152.8f, 76.4f));
+}
+
+TEST_F(LayerUpdateTest, FadeAfterSettlingDropsDimValuesAndKeepsBrightOnes)
+{
+    Cell(0, 0) = GridCell{200.0f, 7.0f, 6.0f, 3.0f};
+    Cell(5, 0) = GridCell{0.0f, 0.0f, 200.0f, 0.0f};
+    scene.ticksSinceReseed = 300;
+    FadeWith(0, 0);
+    // red 6 -> 4.584 -> 0; green 7 -> 5.32 stays; blue 200 -> 159.52.
+    EXPECT_EQ(0.0f, Cell(0, 0).red);
+    EXPECT_FLOAT_BITS(static_cast<float>(7.0f * 0.76), Cell(0, 0).green);
+    EXPECT_NEAR(159.52, Cell(0, 0).blue, 1e-4);
+    EXPECT_EQ(3.0f, Cell(0, 0).extra);
+    EXPECT_EQ(0xFF00059Fu, Texel(0, 0));
+    // red 200 -> 152.8, texel red 152.
+    EXPECT_NEAR(152.8, Cell(5, 0).red, 1e-4);
+    EXPECT_EQ(0xFF980000u, Texel(5, 0));
+}
+
+TEST_F(LayerUpdateTest, FadeOfSevenRedKeepsTheFraction)
+{
+    Cell(10, 10) = GridCell{0.0f, 0.0f, 7.0f, 0.0f};
+    scene.ticksSinceReseed = 300;
+    FadeWith(0, 0);
+    EXPECT_NEAR(5.348, Cell(10, 10).red, 1e-5);
+    EXPECT_EQ(0xFF050000u, Texel(10, 10));
+}
+
+TEST_F(LayerUpdateTest, FadeIsStrongerWhileANewPatternSettles)
+{
+    Cell(0, 0) = GridCell{200.0f, 0.0f, 200.0f, 0.0f};
+    scene.ticksSinceReseed = 299;
+    FadeWith(0, 0);
+    EXPECT_NEAR(76.4, Cell(0, 0).red, 1e-4);
+    EXPECT_NEAR(127.616, Cell(0, 0).blue, 1e-4);
+    EXPECT_EQ(0xFF4C007Fu, Texel(0, 0));
+}
+
+TEST_F(LayerUpdateTest, EmptyCellIsSkippedAndItsTexelKept)
+{
+    FadeWith(0, 0);
+    EXPECT_EQ(kUntouched, Texel(0, 0));
+    EXPECT_EQ(kUntouched, Texel(5, 5));
+}
+
+TEST_F(LayerUpdateTest, LatticeVisitsOneCellInTwentyFive)
+{
+    for (GridCell& cell : AccumulationGrid) cell.red = 100.0f;
+    // Draws 13107 and 19661 give phases 2 and 3.
+    EXPECT_EQ(241u, FadeWith(13107, 19661));
+    int visited = 0;
+    for (int y = 0; y < AccumulationGridHeight; ++y) {
+        for (int x = 0; x < AccumulationGridWidth; ++x) {
+            const bool onLattice = y % 5 == 2 && x % 5 == 3;
+            ASSERT_EQ(onLattice, Texel(x, y) != kUntouched) << x << "," << y;
+            visited += onLattice;
+        }
+    }
+    EXPECT_EQ(240 * 384, visited);
+}
+
+TEST_F(LayerUpdateTest, HighestPhaseStartsAtFiveAndSkipsARow)
+{
+    for (GridCell& cell : AccumulationGrid) cell.red = 100.0f;
+    // Row phase 5: rows 5 to 1195, 239 rows, so 240 draws in all.
+    EXPECT_EQ(240u, FadeWith(32767, 32767));
+    EXPECT_EQ(kUntouched, Texel(0, 0));
+    EXPECT_EQ(kUntouched, Texel(5, 0));
+    EXPECT_NE(kUntouched, Texel(5, 5));
+    EXPECT_NE(kUntouched, Texel(1915, 1195));
+    EXPECT_EQ(kUntouched, Texel(0, 5));
+}
+
+TEST_F(LayerUpdateTest, ParticleAtTheOriginRefreshesOnlyFourTexels)
+{
+    for (GridCell& cell : AccumulationGrid) cell = GridCell{1.0f, 2.0f, 300.0f, 0.0f};
+    AddParticleAt(0, 0, 0.0f);
+    ParticleTexelPass(texels_.data(), kPitchTexels * 4);
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            const bool refreshed = x >= 1 && x <= 2 && y >= 1 && y <= 2;
+            // The texel is capped at 255; the grid is not written.
+            EXPECT_EQ(refreshed ? 0xFFFF0201u : kUntouched, Texel(x, y)) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(300.0f, Cell(1, 1).red);
+}
+
+TEST_F(LayerUpdateTest, ParticleSquareNearTheRightEdge)
+{
+    for (GridCell& cell : AccumulationGrid) cell.green = 9.0f;
+    AddParticleAt(1909, 600, 0.0f);
+    ParticleTexelPass(texels_.data(), kPitchTexels * 4);
+    for (int x = 1900; x < 1920; ++x) {
+        const bool refreshed = x >= 1906 && x <= 1911;
+        EXPECT_EQ(refreshed, Texel(x, 600) != kUntouched) << x;
+    }
+    EXPECT_NE(kUntouched, Texel(1906, 597));
+    EXPECT_NE(kUntouched, Texel(1906, 602));
+    EXPECT_EQ(kUntouched, Texel(1906, 596));
+    EXPECT_EQ(kUntouched, Texel(1906, 603));
+}
+
+TEST_F(LayerUpdateTest, GlowOutsideAllHalosIsTransparentBlack)
+{
+    AddParticleAt(1000, 600, 0.5f);
+    RunGlowPasses();
+    EXPECT_EQ(0u, GlowTexel(0, 0));
+    EXPECT_EQ(0u, GlowTexel(959, 599));
+    EXPECT_EQ(0u, GlowTexel(495, 300));  // just left of the halo
+    EXPECT_NE(0u, GlowTexel(496, 300));
+    EXPECT_NE(0u, GlowTexel(504, 304));
+    EXPECT_EQ(0u, GlowTexel(505, 300));
+    EXPECT_EQ(kUntouched, GlowTexel(960, 0));  // the row's padding
+}
+
+TEST_F(LayerUpdateTest, HaloAtTheRightEdgeSpansColumns950To958)
+{
+    AddParticleAt(1909, 600, 0.5f);
+    RunGlowPasses();
+    for (int x = 945; x < 960; ++x) {
+        EXPECT_EQ(x >= 950 && x <= 958, GlowTexel(x, 300) != 0u) << x;
+    }
+}
+
+TEST_F(LayerUpdateTest, HaloAtTheOriginCoversCellsOneToFour)
+{
+    AddParticleAt(0, 0, 0.5f);
+    RunGlowPasses();
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            EXPECT_EQ(x >= 1 && x <= 4 && y >= 1 && y <= 4, GlowTexel(x, y) != 0u) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(LayerUpdateTest, OddPixelPutsTheHaloCentreAtTheFloorOfItsHalf)
+{
+    AddParticleAt(3, 41, 0.5f);  // hx 1, hy 20
+    RunGlowPasses();
+    EXPECT_NE(0u, GlowTexel(5, 24));
+    EXPECT_EQ(0u, GlowTexel(6, 24));
+    EXPECT_EQ(0u, GlowTexel(5, 25));
+    EXPECT_NE(0u, GlowTexel(1, 16));
+    EXPECT_EQ(0u, GlowTexel(1, 15));
+}
+
+TEST_F(LayerUpdateTest, HaloColourFollowsTheKernelAndTheGridBeneath)
+{
+    Cell(1000, 600) = GridCell{10.0f, 20.0f, 30.0f, 0.0f};
+    AddParticleAt(1000, 600, 0.5f);
+    RunGlowPasses();
+    // ((k + 1) F + weight k): red 1.5 * 30 + 85, green 1.5 * 20 + 20, blue 1.5 * 10 + 35.
+    const GridCell& centre = Glow(500, 300);
+    EXPECT_EQ(130.0f, centre.red);
+    EXPECT_EQ(50.0f, centre.green);
+    EXPECT_EQ(50.0f, centre.blue);
+    EXPECT_EQ(0xFF823232u, GlowTexel(500, 300));
+}
+
+TEST_F(LayerUpdateTest, HalosAddUpAndAreCappedAt255)
+{
+    Cell(1000, 600) = GridCell{100.0f, 100.0f, 100.0f, 0.0f};
+    AddParticleAt(1000, 600, 0.5f);
+    AddParticleAt(1001, 601, 0.5f);
+    RunGlowPasses();
+    // Each term: red 1.5 * 100 + 85 = 235; two of them exceed 255.
+    EXPECT_EQ(255.0f, Glow(500, 300).red);
+    // Green: 1.5 * 100 + 20 = 170 each, capped at 255.
+    EXPECT_EQ(255.0f, Glow(500, 300).green);
+    EXPECT_EQ(0xFFFFFFFFu, GlowTexel(500, 300));
+}
+
+TEST_F(LayerUpdateTest, ZeroWeightCellIsWrittenOnlyWhenItHoldsColour)
+{
+    Cell(1002, 600) = GridCell{0.0f, 0.0f, 3.0f, 0.0f};  // under glow cell (501, 300)
+    AddParticleAt(1000, 600, 0.0f);
+    RunGlowPasses();
+    EXPECT_EQ(0u, GlowTexel(500, 300));          // black and zero weight: not written
+    EXPECT_EQ(0xFF030000u, GlowTexel(501, 300));  // the grid's colour passes through
+}
+
+TEST_F(LayerUpdateTest, NonZeroWeightWritesOpaqueEvenWhenBlack)
+{
+    AddParticleAt(1000, 600, 0.001f);
+    RunGlowPasses();
+    EXPECT_EQ(0xFF000000u, GlowTexel(500, 300));
+}
+
+TEST_F(LayerUpdateTest, GlowGridIsRebuiltFromNothingEveryFrame)
+{
+    Glow(123, 45).red = 99.0f;
+    Glow(123, 45).extra = 7.0f;
+    RunGlowPasses();
+    EXPECT_EQ(0.0f, Glow(123, 45).red);
+    EXPECT_EQ(0.0f, Glow(123, 45).extra);
+}
+
+TEST_F(LayerUpdateTest, PassesRunOnTheGridsWithoutTexels)
+{
+    Cell(1000, 600) = GridCell{10.0f, 20.0f, 30.0f, 0.0f};
+    AddParticleAt(1000, 600, 0.5f);
+    GlowClearPass(nullptr, 0);
+    HaloPass(nullptr, 0);
+    EXPECT_EQ(130.0f, Glow(500, 300).red);
+}
+
+}  // namespace

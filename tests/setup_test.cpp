@@ -1,0 +1,174 @@
+#include <climits>
+#include <cmath>
+
+#include "plugin/entry_points.h"
+#include "scene_fixture.h"
+
+extern uint32_t particleCapacityLimit;
+
+namespace {
+
+class SetupTest : public SceneTest {
+protected:
+    void TearDown() override
+    {
+        particleCapacityLimit = 0xFFFFFFFFu;
+        SceneTest::TearDown();
+    }
+};
+
+TEST(QueryDefaultSettings, AnswersItsTableAndPassesOtherKeysThrough)
+{
+    EXPECT_EQ(30, QueryDefaultSettings(3, 99));
+    EXPECT_EQ(30, QueryDefaultSettings(3, -5));
+    EXPECT_EQ(1, QueryDefaultSettings(7, 0));
+    EXPECT_EQ(0, QueryDefaultSettings(1, 17));
+    EXPECT_EQ(0, QueryDefaultSettings(2, 17));
+    EXPECT_EQ(12, QueryDefaultSettings(4, 12));
+    EXPECT_EQ(-3, QueryDefaultSettings(0, -3));
+    EXPECT_EQ(8, QueryDefaultSettings(static_cast<uint32_t>(-1), 8));
+    EXPECT_EQ(44, QueryDefaultSettings(8, 44));
+}
+
+TEST_F(SetupTest, LoadValuesBeforeAnySetup)
+{
+    EXPECT_EQ(1, scene.equationType);
+    EXPECT_FLOAT_BITS(100.0f, scene.patternScale);
+    EXPECT_EQ(0, scene.gridWidth);
+    EXPECT_EQ(0u, particles.count);
+}
+
+TEST_F(SetupTest, FirstSetupBuildsTwoThousandParticlesOfTheScene)
+{
+    EXPECT_EQ(1, SetupScene(nullptr, 0, 0, 1920, 1200, 1));
+    EXPECT_EQ(1920, scene.gridWidth);
+    EXPECT_EQ(1200, scene.gridHeight);
+    EXPECT_FLOAT_BITS(1.0f, scene.aspectFactor);
+    // From seed 1 the first two draws are 41 and 18467.
+    EXPECT_EQ(41, scene.cameraClockA);
+    EXPECT_EQ(18467, scene.cameraClockB);
+    EXPECT_GE(scene.patternScale, 50.0f);
+    EXPECT_LE(scene.patternScale, 200.0f);
+    EXPECT_GE(scene.patternOffsetX, -5.0f);
+    EXPECT_LE(scene.patternOffsetX, 5.0f);
+    EXPECT_GE(scene.patternOffsetY, -5.0f);
+    EXPECT_LE(scene.patternOffsetY, 5.0f);
+    ASSERT_EQ(2000u, particles.count);
+    for (uint32_t n = 0; n < particles.count; ++n) {
+        const Particle& p = particles.records[n];
+        ASSERT_EQ(1, p.equationType);
+        ASSERT_EQ(1920, p.gridWidth);
+        ASSERT_EQ(1200, p.gridHeight);
+        ASSERT_FLOAT_EQ(1.0f, p.aspectFactor);
+        ASSERT_EQ(0, p.spawnAxis);
+        ASSERT_EQ(0, p.pixelX);
+        ASSERT_EQ(0, p.pixelY);
+        ASSERT_EQ(scene.patternScale, p.scale);
+        ASSERT_GE(p.lifeTicks, 500);
+        ASSERT_LE(p.lifeTicks, 3000);
+    }
+    // Set-up leaves the tick counter and the grid alone.
+    EXPECT_EQ(0, scene.ticksSinceReseed);
+    EXPECT_EQ(0.0f, Cell(960, 600).red);
+}
+
+TEST_F(SetupTest, SameSeedGivesTheSameScene)
+{
+    SetupScene(nullptr, 0, 0, 1920, 1200, 987654321);
+    const SceneState first = scene;
+    std::vector<Particle> firstParticles(particles.records, particles.records + particles.count);
+    Reset();
+    SetupScene(nullptr, 0, 0, 1920, 1200, 987654321);
+    EXPECT_EQ(first.cameraClockA, scene.cameraClockA);
+    EXPECT_EQ(first.cameraClockB, scene.cameraClockB);
+    EXPECT_FLOAT_BITS(first.patternScale, scene.patternScale);
+    EXPECT_FLOAT_BITS(first.patternOffsetX, scene.patternOffsetX);
+    EXPECT_FLOAT_BITS(first.patternOffsetY, scene.patternOffsetY);
+    ASSERT_EQ(firstParticles.size(), particles.count);
+    EXPECT_EQ(0, std::memcmp(firstParticles.data(), particles.records, particles.count * sizeof(Particle)));
+}
+
+TEST_F(SetupTest, SecondSetupAppendsAndKeepsTheFirstRecords)
+{
+    SetupScene(nullptr, 0, 0, 1920, 1200, 5);
+    std::vector<Particle> firstParticles(particles.records, particles.records + particles.count);
+    SetupScene(nullptr, 0, 0, 1920, 1080, 6);
+    ASSERT_EQ(4000u, particles.count);
+    EXPECT_EQ(0, std::memcmp(firstParticles.data(), particles.records, 2000 * sizeof(Particle)));
+    // The new particles take the aspect of the new rectangle.
+    EXPECT_FLOAT_BITS(0.9f, particles.records[2000].aspectFactor);
+    EXPECT_FLOAT_BITS(1.0f, particles.records[1999].aspectFactor);
+}
+
+TEST_F(SetupTest, AspectFactorFollowsTheRectangle)
+{
+    EXPECT_FLOAT_BITS(1.0f, AspectFactorFor(0, 0, 1920, 1200));
+    EXPECT_FLOAT_BITS(0.9f, AspectFactorFor(0, 0, 1920, 1080));
+    EXPECT_FLOAT_BITS(1.28f, AspectFactorFor(0, 0, 1280, 1024));
+    EXPECT_FLOAT_BITS(1.2f, AspectFactorFor(0, 0, 1024, 768));
+    EXPECT_FLOAT_BITS(1.0f, AspectFactorFor(100, 50, 2020, 1250));
+}
+
+TEST_F(SetupTest, EmptyOrInvertedRectanglesGetAnAspectOfOne)
+{
+    EXPECT_FLOAT_BITS(1.0f, AspectFactorFor(0, 0, 0, 1200));
+    EXPECT_FLOAT_BITS(1.0f, AspectFactorFor(0, 0, 1920, 0));
+    EXPECT_FLOAT_BITS(1.0f, AspectFactorFor(100, 0, 0, 1200));
+    EXPECT_FLOAT_BITS(1.0f, AspectFactorFor(0, 100, 1920, 0));
+    EXPECT_FLOAT_BITS(1.0f, AspectFactorFor(INT_MAX, INT_MAX, INT_MIN, INT_MIN));
+    // Extreme but valid coordinates do not overflow.
+    const float wide = AspectFactorFor(INT_MIN, 0, INT_MAX, 1);
+    EXPECT_TRUE(std::isfinite(wide));
+    EXPECT_GT(wide, 0.0f);
+}
+
+TEST_F(SetupTest, ScreenRectangleDoesNotChangeTheGridSize)
+{
+    SetupScene(nullptr, 0, 0, 3840, 2160, 3);
+    EXPECT_EQ(1920, scene.gridWidth);
+    EXPECT_EQ(1200, scene.gridHeight);
+    EXPECT_FLOAT_BITS(0.9f, scene.aspectFactor);
+}
+
+TEST_F(SetupTest, SetupDoesNotTouchTickCounterOrEquationType)
+{
+    scene.ticksSinceReseed = 1234;
+    scene.equationType = 6;
+    SetupScene(nullptr, 0, 0, 1920, 1200, 3);
+    EXPECT_EQ(1234, scene.ticksSinceReseed);
+    EXPECT_EQ(6, scene.equationType);
+    EXPECT_EQ(6, particles.records[0].equationType);
+}
+
+TEST_F(SetupTest, RunningOutOfMemoryKeepsTheRecordsAndStillReturnsOne)
+{
+    particleCapacityLimit = 3000;
+    EXPECT_EQ(1, SetupScene(nullptr, 0, 0, 1920, 1200, 1));
+    std::vector<Particle> firstParticles(particles.records, particles.records + particles.count);
+    EXPECT_EQ(1, SetupScene(nullptr, 0, 0, 1920, 1200, 2));
+    ASSERT_EQ(3000u, particles.count);
+    EXPECT_EQ(0, std::memcmp(firstParticles.data(), particles.records, 2000 * sizeof(Particle)));
+    EXPECT_EQ(1, SetupScene(nullptr, 0, 0, 1920, 1200, 3));
+    EXPECT_EQ(3000u, particles.count);
+}
+
+TEST_F(SetupTest, SetupPluginSeedsFromTheClockAndAlwaysReturnsOne)
+{
+    EXPECT_EQ(1, SetupPlugin(nullptr, 0, 0, 1920, 1200, 0, 0));
+    EXPECT_EQ(2000u, particles.count);
+    EXPECT_EQ(1, SetupPlugin(nullptr, 0, 0, 0, 0, 0xFFFFFFFFu, 7));
+    EXPECT_EQ(4000u, particles.count);
+}
+
+TEST_F(SetupTest, EntryPointsWithoutEffectIgnoreTheirArguments)
+{
+    EXPECT_EQ(0, SetupPluginPerScreen(1, 2, 3, 4, 5, 6, 7));
+    EXPECT_EQ(0, SetupPluginPerScreen(0, 0, 0, 0, 0, 0, 0));
+    NotificationProcedure(1, 2);
+    FreePlugin(1, 2, 3);
+    EXPECT_EQ(0, RenderSceneOnScreen(1, nullptr, 0, 0, 1920, 1200, 1, 2, 3, 4, 5));
+    EXPECT_EQ(0u, particles.count);
+    EXPECT_EQ(1, scene.equationType);
+}
+
+}  // namespace

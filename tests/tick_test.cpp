@@ -1,0 +1,142 @@
+#include <climits>
+#include <cmath>
+
+#include "plugin/entry_points.h"
+#include "scene_fixture.h"
+#include "simulation/tick.h"
+
+namespace {
+
+class TickTest : public SceneTest {};
+
+TEST_F(TickTest, PatternIsRedrawnOnTick1501AndEvery1501After)
+{
+    // Without particles the only draws are the re-draws'.
+    for (int tick = 1; tick <= 1500; ++tick) {
+        const uint32_t before = GeneratorState();
+        UpdateScene();
+        ASSERT_EQ(before, GeneratorState()) << "tick " << tick;
+        ASSERT_EQ(tick, scene.ticksSinceReseed);
+    }
+    const uint32_t before = GeneratorState();
+    UpdateScene();
+    EXPECT_NE(before, GeneratorState());
+    EXPECT_EQ(0, scene.ticksSinceReseed);
+    UpdateScene();
+    EXPECT_EQ(1, scene.ticksSinceReseed);
+    for (int tick = 1503; tick < 3002; ++tick) UpdateScene();
+    EXPECT_EQ(1500, scene.ticksSinceReseed);
+    UpdateScene();  // tick 3002
+    EXPECT_EQ(0, scene.ticksSinceReseed);
+}
+
+TEST_F(TickTest, RedrawTakesFourDrawsInOrder)
+{
+    scene.ticksSinceReseed = 1500;
+    const int32_t draws[] = {32767, 0, 32767, 16383};
+    ScriptDraws(draws, 4);
+    TickScene();
+    EXPECT_EQ(0u, ScriptedDrawsLeft());
+    EXPECT_EQ(10, scene.equationType);  // only the draw 32767 gives 10
+    EXPECT_FLOAT_BITS(50.0f, scene.patternScale);
+    EXPECT_FLOAT_BITS(5.0f, scene.patternOffsetX);
+    EXPECT_NEAR(0.0, scene.patternOffsetY, 0.0002);
+
+    scene.ticksSinceReseed = 1500;
+    const int32_t lowest[] = {32766, 32767, 0, 0};
+    ScriptDraws(lowest, 4);
+    TickScene();
+    EXPECT_EQ(9, scene.equationType);
+    EXPECT_FLOAT_BITS(200.0f, scene.patternScale);
+    EXPECT_FLOAT_BITS(-5.0f, scene.patternOffsetX);
+    EXPECT_FLOAT_BITS(-5.0f, scene.patternOffsetY);
+}
+
+TEST_F(TickTest, RedrawnValuesReachParticlesOnlyAfterTheirStep)
+{
+    Particle p = PlainParticle();
+    p.mapX = 0.3f;
+    p.mapY = 0.2f;
+    p.offsetX = 5.0f;
+    p.offsetY = 4.0f;
+    p.scale = 100.0f;
+    p.equationType = 7;
+    ASSERT_TRUE(AppendParticle(p));
+    Particle alone = p;
+    StepParticle(&alone);  // the step with the old values
+    std::memset(AccumulationGrid, 0, sizeof(AccumulationGrid));
+
+    scene.ticksSinceReseed = 1500;
+    const int32_t draws[] = {3 * 3277, 100, 200, 300};
+    ScriptDraws(draws, 4);
+    TickScene();
+    const Particle& stepped = particles.records[0];
+    EXPECT_FLOAT_BITS(alone.mapX, stepped.mapX);
+    EXPECT_FLOAT_BITS(alone.mapY, stepped.mapY);
+    EXPECT_EQ(alone.spawnAxis, stepped.spawnAxis);
+    EXPECT_EQ(3, scene.equationType);
+    EXPECT_EQ(scene.equationType, stepped.equationType);
+    EXPECT_FLOAT_BITS(scene.patternOffsetX, stepped.offsetX);
+    EXPECT_FLOAT_BITS(scene.patternOffsetY, stepped.offsetY);
+    EXPECT_FLOAT_BITS(scene.patternScale, stepped.scale);
+}
+
+TEST_F(TickTest, TickBeforeSetupCountsAndMovesTheCamera)
+{
+    UpdateScene();
+    EXPECT_EQ(1, scene.ticksSinceReseed);
+    EXPECT_EQ(3, scene.cameraClockA);
+    EXPECT_EQ(2, scene.cameraClockB);
+    EXPECT_FLOAT_BITS(static_cast<float>(3.0 * std::sin(0.003)), scene.cameraYaw);
+    EXPECT_NEAR(0.0089999865, scene.cameraYaw, 1e-9);
+    EXPECT_FLOAT_BITS(scene.cameraYaw, scene.cameraPitch);
+    EXPECT_FLOAT_BITS(static_cast<float>(4.0 * std::sin(2.0 / 1500.0)), scene.fovWobble);
+}
+
+TEST_F(TickTest, CameraClocksWrapAroundAsThirtyTwoBitIntegers)
+{
+    scene.cameraClockA = INT_MAX - 1;
+    scene.cameraClockB = INT_MAX;
+    UpdateScene();
+    EXPECT_EQ(INT_MIN + 1, scene.cameraClockA);
+    EXPECT_EQ(INT_MIN + 1, scene.cameraClockB);
+    EXPECT_FLOAT_BITS(static_cast<float>(3.0 * std::sin((INT_MIN + 1) / 1000.0)), scene.cameraYaw);
+}
+
+TEST_F(TickTest, EveryParticleIsSteppedInListOrder)
+{
+    SetupScene(nullptr, 0, 0, 1920, 1200, 77);
+    std::vector<Particle> before(particles.records, particles.records + particles.count);
+    UpdateScene();
+    int moved = 0;
+    for (uint32_t n = 0; n < particles.count; ++n) {
+        if (particles.records[n].lifeTicks != before[n].lifeTicks) ++moved;
+    }
+    EXPECT_EQ(2000, moved);
+}
+
+TEST_F(TickTest, LongRunKeepsTheSceneWithinItsBounds)
+{
+    SetupScene(nullptr, 0, 0, 1920, 1200, 2024);
+    for (int tick = 0; tick < 3200; ++tick) UpdateScene();
+    for (uint32_t n = 0; n < particles.count; ++n) {
+        const Particle& p = particles.records[n];
+        ASSERT_GE(p.lifeTicks, 0);
+        ASSERT_LE(p.lifeTicks, 3000);
+        ASSERT_GE(p.pixelX, 0);
+        ASSERT_LT(p.pixelX, 1920);
+        ASSERT_GE(p.pixelY, 0);
+        ASSERT_LT(p.pixelY, 1200);
+    }
+    int lit = 0;
+    for (const GridCell& cell : AccumulationGrid) {
+        ASSERT_GE(cell.red, 0.0f);
+        ASSERT_LE(cell.red, 255.0f);
+        ASSERT_LE(cell.green, 255.0f);
+        ASSERT_LE(cell.blue, 255.0f);
+        if (cell.red > 0.0f) ++lit;
+    }
+    EXPECT_GT(lit, 10000);
+}
+
+}  // namespace

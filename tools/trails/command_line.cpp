@@ -1,0 +1,114 @@
+#include "tools/trails/command_line.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+bool AllDigits(const std::string& text)
+{
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+int32_t ParseSigned32(const std::string& text, const std::string& what)
+{
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(begin, &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < INT32_MIN || value > INT32_MAX) {
+        throw UsageError(what + ": not a 32-bit integer: '" + text + "'");
+    }
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+uint32_t ParseUnsigned32(const std::string& option, const std::string& text)
+{
+    if (!AllDigits(text) || text.size() > 10 || std::strtoull(text.c_str(), nullptr, 10) > 0xFFFFFFFFull) {
+        throw UsageError(option + ": not an unsigned 32-bit number: '" + text + "'");
+    }
+    return static_cast<uint32_t>(std::strtoull(text.c_str(), nullptr, 10));
+}
+
+ScreenRect ParseRect(const std::string& text)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (parts.size() != 4) {
+        throw UsageError("--rect: expected L,T,R,B (four integers), got '" + text + "'");
+    }
+    ScreenRect rect;
+    rect.left = ParseSigned32(parts[0], "--rect");
+    rect.top = ParseSigned32(parts[1], "--rect");
+    rect.right = ParseSigned32(parts[2], "--rect");
+    rect.bottom = ParseSigned32(parts[3], "--rect");
+    return rect;
+}
+
+std::vector<ScheduleStep> ParseSchedule(const std::string& text)
+{
+    std::vector<ScheduleStep> steps;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        const std::string token = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const char kind = token.empty() ? '\0' : token[0];
+        const std::string count = token.size() > 1 ? token.substr(1) : std::string();
+        bool valid = false;
+        ScheduleStep step{kind, 1};
+        if ((kind == 's' || kind == 'x') && token.size() == 1) {
+            valid = true;
+        } else if (kind == 't' || kind == 'f') {
+            if (count.empty()) {
+                valid = true;
+            } else if (AllDigits(count) && count.size() <= 12) {
+                step.count = std::strtoull(count.c_str(), nullptr, 10);
+                valid = true;
+            }
+        }
+        if (!valid) {
+            throw UsageError("--schedule: unknown token '" + token + "' (expected s, x, t, tN, f or fN)");
+        }
+        steps.push_back(step);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return steps;
+}
+
+OptionReader::OptionReader(int argc, char** argv, int first)
+{
+    for (int i = first; i < argc; ++i) arguments_.emplace_back(argv[i]);
+}
+
+bool OptionReader::Next(std::string& name, std::string& value)
+{
+    if (position_ >= arguments_.size()) return false;
+    name = arguments_[position_++];
+    if (name.size() < 3 || name.compare(0, 2, "--") != 0) {
+        throw UsageError("unexpected argument '" + name + "'");
+    }
+    const size_t equals = name.find('=');
+    if (equals != std::string::npos) {
+        value = name.substr(equals + 1);
+        name = name.substr(0, equals);
+        return true;
+    }
+    if (position_ >= arguments_.size()) {
+        throw UsageError(name + ": missing value");
+    }
+    value = arguments_[position_++];
+    return true;
+}

@@ -1,0 +1,40 @@
+// Parsing helpers shared by the trails subcommands.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A bad command line: the message names the problem; the tool exits with 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct ScreenRect {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 1920;
+    int32_t bottom = 1200;
+};
+
+// One step of a schedule: 's' set-up, 'x' free, 't' ticks, 'f' frames.
+struct ScheduleStep {
+    char kind;
+    uint64_t count;
+};
+
+uint32_t ParseUnsigned32(const std::string& option, const std::string& text);
+ScreenRect ParseRect(const std::string& text);
+std::vector<ScheduleStep> ParseSchedule(const std::string& text);
+
+// Walks "--name value" pairs; the value of an option given twice is the last.
+class OptionReader {
+public:
+    OptionReader(int argc, char** argv, int first);
+    bool Next(std::string& name, std::string& value);
+
+private:
+    std::vector<std::string> arguments_;
+    size_t position_ = 0;
+};
