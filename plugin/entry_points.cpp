@@ -64,25 +64,30 @@ float AspectFactorFor(int32_t left, int32_t top, int32_t right, int32_t bottom)
 int32_t SetupScene(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right, int32_t bottom,
                    uint32_t seed)
 {
-    // The grids are fixed; the rectangle only shapes the pattern's aspect.
-    scene.gridWidth = AccumulationGridWidth;
-    scene.gridHeight = AccumulationGridHeight;
-    scene.aspectFactor = AspectFactorFor(left, top, right, bottom);
+    const FloatingPointMode hostMode = EnterSceneFloatingPointMode();
+    try {
+        // The grids are fixed; the rectangle only shapes the pattern's aspect.
+        scene.gridWidth = AccumulationGridWidth;
+        scene.gridHeight = AccumulationGridHeight;
+        scene.aspectFactor = AspectFactorFor(left, top, right, bottom);
 
-    if (device != nullptr) {
-        CreateDeviceResources(device);
-    }
-
-    SeedGenerator(seed);
-    scene.cameraClockA = static_cast<int32_t>(static_cast<uint32_t>(DrawRandom()) % cameraClockStartRange);
-    scene.cameraClockB = static_cast<int32_t>(static_cast<uint32_t>(DrawRandom()) % cameraClockStartRange);
-    DrawPatternValues();
-
-    for (int n = 0; n < ParticlesPerSetup; ++n) {
-        if (!AppendNewParticle()) {
-            break;  // out of memory: keep what is there, stop appending
+        if (device != nullptr) {
+            CreateDeviceResources(device);
         }
+
+        SeedGenerator(seed);
+        scene.cameraClockA = static_cast<int32_t>(static_cast<uint32_t>(DrawRandom()) % cameraClockStartRange);
+        scene.cameraClockB = static_cast<int32_t>(static_cast<uint32_t>(DrawRandom()) % cameraClockStartRange);
+        DrawPatternValues();
+
+        for (int n = 0; n < ParticlesPerSetup; ++n) {
+            if (!AppendNewParticle()) {
+                break;  // out of memory: keep what is there, stop appending
+            }
+        }
+    } catch (...) {
     }
+    LeaveSceneFloatingPointMode(hostMode);
     return 1;
 }
 
@@ -109,15 +114,9 @@ void WINAPI FreePlugin(uint32_t, uint32_t, uint32_t)
 int32_t WINAPI SetupPlugin(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right, int32_t bottom,
                            uint32_t, uint32_t)
 {
-    const FloatingPointMode hostMode = EnterSceneFloatingPointMode();
-    try {
-        // Seeded with the low 32 bits of the calendar time in whole seconds.
-        const uint32_t seed = static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr)));
-        SetupScene(device, left, top, right, bottom, seed);
-    } catch (...) {
-    }
-    LeaveSceneFloatingPointMode(hostMode);
-    return 1;
+    // Seeded with the low 32 bits of the calendar time in whole seconds.
+    const uint32_t seed = static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr)));
+    return SetupScene(device, left, top, right, bottom, seed);
 }
 
 void WINAPI NotificationProcedure(uint32_t, uint32_t) {}
