@@ -1,0 +1,52 @@
+# Thin driver over CMake's presets.
+#   make demo     installs what is missing, builds, renders a still and a video
+#   make check    installs what is missing, builds every preset, runs every test
+#   make windows  the 32-bit Windows DLL, tool and test programs
+#   make bench    the benchmarks (not part of check)
+#   make fuzz     the fuzzer for ten minutes (check runs it for one)
+JOBS ?= 2
+BUILD := build
+
+.PHONY: all deps native asan o0 windows check demo bench fuzz clean
+
+all: native
+
+deps:
+	@scripts/install-deps
+
+native: deps
+	cmake --preset native -G Ninja >/dev/null
+	cmake --build --preset native -j $(JOBS)
+
+asan: deps
+	cmake --preset native-asan -G Ninja >/dev/null
+	cmake --build --preset native-asan -j $(JOBS)
+
+o0: deps
+	cmake --preset native-o0 -G Ninja >/dev/null
+	cmake --build --preset native-o0 -j $(JOBS) --target trails
+
+windows: deps
+	cmake --preset windows -G Ninja >/dev/null
+	cmake --build --preset windows -j $(JOBS)
+
+# The sanitizer run first; the release run last, with the cross-build checks
+# (Windows under Wine, -O0 against release) and the bounded fuzz run.
+check: native asan o0 windows
+	ctest --preset native-asan -j $(JOBS) -LE "wine|fuzz|cross|slow"
+	ctest --preset native -j $(JOBS)
+
+demo: native
+	@mkdir -p out
+	$(BUILD)/native/tools/trails render --out out/chaos-trails.png
+	$(BUILD)/native/tools/trails render --seconds 10 --out out/chaos-trails.mp4
+	@echo "demo: wrote $(CURDIR)/out/chaos-trails.png and $(CURDIR)/out/chaos-trails.mp4"
+
+bench: native
+	$(BUILD)/native/bench/chaostrails_bench
+
+fuzz: deps
+	fuzz/run-fuzz.sh 600
+
+clean:
+	rm -rf $(BUILD) out
