@@ -1,0 +1,69 @@
+// QueryDefaultSettings answered through the loaded library, before any
+// set-up, as a host asks it.
+//
+//   default_settings_test.exe DLL
+#include <windows.h>
+
+#include <climits>
+#include <cstdint>
+
+#include "tests/e2e/e2e_check.h"
+
+namespace {
+
+typedef int32_t(WINAPI* QueryDefaultSettingsFn)(uint32_t key, int32_t defaultValue);
+
+// Defaults a host might pass; the answer must not depend on them for the
+// four keys the plug-in has an opinion on, and must be them for all others.
+const int32_t hostDefaults[] = {0, 1, 12, -3, 8, 30, INT32_MAX, INT32_MIN};
+
+void CheckKeyAnswers(QueryDefaultSettingsFn query, uint32_t key, int32_t answer)
+{
+    for (int32_t hostDefault : hostDefaults) {
+        const int32_t got = query(key, hostDefault);
+        E2E_CHECK(got == answer, "key %u with default %d: got %d, want %d", key, hostDefault, got, answer);
+    }
+}
+
+void CheckKeyKeepsDefault(QueryDefaultSettingsFn query, uint32_t key)
+{
+    for (int32_t hostDefault : hostDefaults) {
+        const int32_t got = query(key, hostDefault);
+        E2E_CHECK(got == hostDefault, "key 0x%08x with default %d: got %d, want the default", key, hostDefault, got);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    e2e::RequireArguments(argc, 2, "default_settings_test.exe DLL");
+    HMODULE module = e2e::LoadPluginLibrary(argv[1]);
+    const auto query = e2e::EntryPointByOrdinal<QueryDefaultSettingsFn>(module, 1);
+    e2e::CaseRunner runner;
+
+    runner.Run("keys 1 and 2 answer 0", [&] {
+        CheckKeyAnswers(query, 1, 0);
+        CheckKeyAnswers(query, 2, 0);
+    });
+    runner.Run("key 3 answers 30", [&] { CheckKeyAnswers(query, 3, 30); });
+    runner.Run("key 7 answers 1", [&] { CheckKeyAnswers(query, 7, 1); });
+    runner.Run("the host's examples", [&] {
+        E2E_CHECK_EQ_INT(query(4, 12), 12, "key 4, default 12");
+        E2E_CHECK_EQ_INT(query(0, -3), -3, "key 0, default -3");
+        E2E_CHECK_EQ_INT(query(0xFFFFFFFFu, 8), 8, "key -1, default 8");
+    });
+    runner.Run("every other key returns the default unchanged", [&] {
+        // Small keys around the table, and keys that share low bits with a
+        // table key (a comparison on 8 or 16 bits would catch them), and the
+        // negative keys, which compare as large unsigned numbers.
+        const uint32_t keys[] = {0,          4,          5,          6,          8,          9,
+                                 10,         11,         100,        0x101,      0x103,      0x10001,
+                                 0x10003,    0x10007,    0xFFFF0001, 0xFFFF0007, 0x7FFFFFFF, 0x80000000,
+                                 0x80000003, 0xFFFFFFF9, 0xFFFFFFFD, 0xFFFFFFFE, 0xFFFFFFFF};
+        for (uint32_t key : keys) {
+            CheckKeyKeepsDefault(query, key);
+        }
+    });
+    return runner.Finish();
+}

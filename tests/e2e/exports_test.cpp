@@ -1,0 +1,240 @@
+// The export table as a host sees it at run time.
+//
+//   exports_test.exe DLL resolve         names and ordinals agree, 7 to 9 are empty
+//   exports_test.exe DLL argument-bytes  each entry point removes its own arguments
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "tests/e2e/e2e_check.h"
+
+// Calls entry with count 32-bit arguments (args[0] first, pushed last, as the
+// standard calling convention lays them out), stores its EAX in *result, and
+// returns how many bytes the callee removed from the stack: the difference of
+// ESP before the call (after the pushes) and after it. The caller's stack is
+// restored either way, so a wrong count is reported rather than fatal.
+extern "C" uint32_t MeasureArgumentBytes(const void* entry, const uint32_t* args, uint32_t count, uint32_t* result);
+
+asm(R"(
+    .text
+    .globl _MeasureArgumentBytes
+    .def _MeasureArgumentBytes; .scl 2; .type 32; .endef
+_MeasureArgumentBytes:
+    .intel_syntax noprefix
+    push ebp
+    mov ebp, esp
+    push ebx
+    push esi
+    push edi
+    mov esi, [ebp+12]
+    mov ecx, [ebp+16]
+    mov edi, esp
+1:  test ecx, ecx
+    jz 2f
+    dec ecx
+    push dword ptr [esi+ecx*4]
+    jmp 1b
+2:  mov ebx, esp
+    call dword ptr [ebp+8]
+    mov ecx, [ebp+20]
+    mov [ecx], eax
+    mov eax, esp
+    sub eax, ebx
+    mov esp, edi
+    pop edi
+    pop esi
+    pop ebx
+    pop ebp
+    ret
+    .att_syntax prefix
+)");
+
+namespace {
+
+struct ExportedEntry {
+    WORD ordinal;
+    const char* name;
+    uint32_t argumentBytes;
+};
+
+// The host contract: eight entry points at fixed ordinals, stdcall.
+const ExportedEntry contract[] = {
+    {1, "QueryDefaultSettings", 8},  {2, "FreePlugin", 12},          {3, "SetupPlugin", 28},
+    {4, "NotificationProcedure", 8}, {5, "UpdateScene", 0},          {6, "RenderSceneOnScreen", 44},
+    {10, "SetupPluginPerScreen", 28}, {11, "ConfigPlugin", 4},
+};
+
+const void* ByOrdinal(HMODULE module, WORD ordinal)
+{
+    return reinterpret_cast<const void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal)));
+}
+
+const void* ByName(HMODULE module, const char* name)
+{
+    return reinterpret_cast<const void*>(GetProcAddress(module, name));
+}
+
+void CheckNamesAndOrdinalsAgree(HMODULE module)
+{
+    const void* seen[sizeof(contract) / sizeof(contract[0])] = {};
+    int index = 0;
+    for (const ExportedEntry& entry : contract) {
+        const void* byOrdinal = ByOrdinal(module, entry.ordinal);
+        const void* byName = ByName(module, entry.name);
+        E2E_CHECK(byOrdinal != nullptr, "ordinal %u (%s) does not resolve", entry.ordinal, entry.name);
+        E2E_CHECK(byName != nullptr, "%s does not resolve by name", entry.name);
+        E2E_CHECK(byOrdinal == byName, "%s: ordinal %u gives %p, the name %p", entry.name, entry.ordinal, byOrdinal,
+                  byName);
+        // Code of the library itself, not a forwarder into another module.
+        MEMORY_BASIC_INFORMATION region = {};
+        if (byOrdinal != nullptr && VirtualQuery(byOrdinal, &region, sizeof(region)) == sizeof(region)) {
+            E2E_CHECK(region.AllocationBase == module, "%s lies outside the library", entry.name);
+            E2E_CHECK((region.Protect & (PAGE_EXECUTE_READ | PAGE_EXECUTE | PAGE_EXECUTE_READWRITE)) != 0,
+                      "%s is not in executable memory", entry.name);
+        }
+        for (int earlier = 0; earlier < index; ++earlier) {
+            E2E_CHECK(seen[earlier] != byOrdinal, "%s shares its address with another entry point", entry.name);
+        }
+        seen[index++] = byOrdinal;
+    }
+}
+
+void CheckEmptyOrdinals(HMODULE module)
+{
+    for (WORD ordinal : {7, 8, 9, 12, 13}) {
+        E2E_CHECK(ByOrdinal(module, ordinal) == nullptr, "ordinal %u resolves but should be empty", ordinal);
+    }
+}
+
+// Hosts look the names up undecorated; the stdcall decorations must not leak.
+void CheckNoDecoratedNames(HMODULE module)
+{
+    const char* decorated[] = {"_QueryDefaultSettings@8", "QueryDefaultSettings@8", "_SetupPlugin@28",
+                               "SetupPlugin@28",          "_ConfigPlugin@4",        "ConfigPlugin@4",
+                               "_UpdateScene@0",          "UpdateScene@0",          "DllMain@12",
+                               "SettingsDialogProc@16"};
+    for (const char* name : decorated) {
+        E2E_CHECK(ByName(module, name) == nullptr, "%s is exported", name);
+    }
+}
+
+uint32_t Measure(HMODULE module, WORD ordinal, const uint32_t* args, uint32_t count, uint32_t* result)
+{
+    const void* entry = ByOrdinal(module, ordinal);
+    if (!E2E_CHECK(entry != nullptr, "ordinal %u does not resolve", ordinal)) {
+        return 0xFFFFFFFF;
+    }
+    return MeasureArgumentBytes(entry, args, count, result);
+}
+
+// Closes the settings dialog of this process as soon as it shows: the
+// argument count of ConfigPlugin is measured on a real showing.
+DWORD WINAPI CloseSettingsDialog(LPVOID)
+{
+    for (int attempt = 0; attempt < 3000; ++attempt) {
+        HWND dialog = nullptr;
+        while ((dialog = FindWindowExA(nullptr, dialog, "#32770", "Settings")) != nullptr) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(dialog, &process);
+            if (process == GetCurrentProcessId() && IsWindowVisible(dialog)) {
+                PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+                return 0;
+            }
+        }
+        Sleep(20);
+    }
+    return 1;
+}
+
+void CheckArgumentBytes(HMODULE module, e2e::CaseRunner& runner)
+{
+    // The measurement itself, on functions whose conventions are known.
+    runner.Run("the thunk tells who removes the arguments", [&] {
+        HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+        HMODULE msvcrt = LoadLibraryA("msvcrt.dll");
+        const void* mulDiv = reinterpret_cast<const void*>(GetProcAddress(kernel32, "MulDiv"));
+        const void* labs = reinterpret_cast<const void*>(GetProcAddress(msvcrt, "labs"));
+        if (!E2E_CHECK(mulDiv != nullptr && labs != nullptr, "MulDiv or labs not found")) {
+            return;
+        }
+        const uint32_t mulDivArgs[] = {6, 7, 2};
+        uint32_t result = 0;
+        E2E_CHECK_EQ_INT(MeasureArgumentBytes(mulDiv, mulDivArgs, 3, &result), 12, "MulDiv (stdcall) removes");
+        E2E_CHECK_EQ_INT(result, 21, "MulDiv(6, 7, 2)");
+        const uint32_t labsArgs[] = {static_cast<uint32_t>(-5)};
+        E2E_CHECK_EQ_INT(MeasureArgumentBytes(labs, labsArgs, 1, &result), 0, "labs (cdecl) removes");
+        E2E_CHECK_EQ_INT(result, 5, "labs(-5)");
+    });
+    // Arguments that are safe to pass: a null device is drawn on by nobody.
+    runner.Run("QueryDefaultSettings removes 8 bytes", [&] {
+        const uint32_t args[] = {3, 99};
+        uint32_t result = 0;
+        E2E_CHECK_EQ_INT(Measure(module, 1, args, 2, &result), 8, "bytes removed");
+        E2E_CHECK_EQ_INT(result, 30, "its result through the thunk");
+    });
+    runner.Run("SetupPlugin removes 28 bytes", [&] {
+        const uint32_t args[] = {0, 0, 0, 1920, 1200, 0x11111111, 0x22222222};
+        uint32_t result = 0;
+        E2E_CHECK_EQ_INT(Measure(module, 3, args, 7, &result), 28, "bytes removed");
+        E2E_CHECK_EQ_INT(result, 1, "its result");
+    });
+    runner.Run("UpdateScene removes nothing", [&] {
+        uint32_t result = 0;
+        E2E_CHECK_EQ_INT(Measure(module, 5, nullptr, 0, &result), 0, "bytes removed");
+    });
+    runner.Run("RenderSceneOnScreen removes 44 bytes", [&] {
+        const uint32_t args[] = {0x12345678, 0, 0, 0, 1920, 1200, 1, 2, 3, 4, 5};
+        uint32_t result = 0xFFFFFFFF;
+        E2E_CHECK_EQ_INT(Measure(module, 6, args, 11, &result), 44, "bytes removed");
+        E2E_CHECK_EQ_INT(result, 0, "its result");
+    });
+    runner.Run("FreePlugin removes 12 bytes", [&] {
+        const uint32_t args[] = {7, 8, 9};
+        uint32_t result = 0;
+        E2E_CHECK_EQ_INT(Measure(module, 2, args, 3, &result), 12, "bytes removed");
+    });
+    runner.Run("NotificationProcedure removes 8 bytes", [&] {
+        const uint32_t args[] = {0xDEADBEEF, 0xFEEDFACE};
+        uint32_t result = 0;
+        E2E_CHECK_EQ_INT(Measure(module, 4, args, 2, &result), 8, "bytes removed");
+    });
+    runner.Run("SetupPluginPerScreen removes 28 bytes", [&] {
+        const uint32_t args[] = {1, 2, 3, 4, 5, 6, 7};
+        uint32_t result = 0xFFFFFFFF;
+        E2E_CHECK_EQ_INT(Measure(module, 10, args, 7, &result), 28, "bytes removed");
+        E2E_CHECK_EQ_INT(result, 0, "its result");
+    });
+    runner.Run("ConfigPlugin removes 4 bytes", [&] {
+        HANDLE closer = CreateThread(nullptr, 0, CloseSettingsDialog, nullptr, 0, nullptr);
+        const uint32_t args[] = {0};
+        uint32_t result = 0xFFFFFFFF;
+        E2E_CHECK_EQ_INT(Measure(module, 11, args, 1, &result), 4, "bytes removed");
+        E2E_CHECK_EQ_INT(result, 0, "its result when left with Cancel");
+        WaitForSingleObject(closer, 60000);
+        DWORD closerExit = 1;
+        GetExitCodeThread(closer, &closerExit);
+        E2E_CHECK(closerExit == 0, "the dialog never showed");
+        CloseHandle(closer);
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    e2e::RequireArguments(argc, 3, "exports_test.exe DLL resolve|argument-bytes");
+    HMODULE module = e2e::LoadPluginLibrary(argv[1]);
+    e2e::CaseRunner runner;
+    if (std::strcmp(argv[2], "resolve") == 0) {
+        runner.Run("names and ordinals give the same entry points", [&] { CheckNamesAndOrdinalsAgree(module); });
+        runner.Run("ordinals 7 to 9 and past 11 are empty", [&] { CheckEmptyOrdinals(module); });
+        runner.Run("no decorated names are exported", [&] { CheckNoDecoratedNames(module); });
+    } else if (std::strcmp(argv[2], "argument-bytes") == 0) {
+        CheckArgumentBytes(module, runner);
+    } else {
+        std::fprintf(stderr, "unknown mode %s\n", argv[2]);
+        return 2;
+    }
+    return runner.Finish();
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs trails-viewer under Wine on the real (Wine) Direct3D 9 device and
+# checks its screenshot; 77 (skipped) when the Windows build is absent.
+#
+#   viewer-screenshot-test.sh WINDOWS_BUILD_DIR OUT.png WIDTH HEIGHT FRAMES TICKS_PER_FRAME [VIEWER OPTIONS...]
+#
+# WIDTH and HEIGHT are the size the picture must have at the end: after a
+# --resize-at among the options, the new size, which the back buffer only
+# takes through a device reset.
+set -euo pipefail
+build=$1 out=$2 width=$3 height=$4 frames=$5 ticks=$6
+shift 6
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+viewer=$build/tools/trails-viewer.exe
+dll=$build/ChaosTrails.dll
+for f in "$viewer" "$dll"; do
+  if [ ! -f "$f" ]; then
+    echo "skipped: $f not built (make windows)"
+    exit 77
+  fi
+done
+mkdir -p "$(dirname "$out")"
+rm -f "$out"
+log=$out.log
+start=$(date +%s)
+"$here/scripts/with-wine" wine "$viewer" --dll "Z:$dll" --frames "$frames" --ticks-per-frame "$ticks" \
+  --screenshot "Z:$out" "$@" >"$log" 2>&1 || { cat "$log"; echo "FAILED: trails-viewer exited non-zero"; exit 1; }
+grep -v '^X connection' "$log" || true
+echo "trails-viewer under Wine: $(( $(date +%s) - start )) s"
+if [ ! -f "$out" ]; then
+  echo "FAILED: no screenshot written"
+  exit 1
+fi
+exec python3 "$here/tests/e2e/check_screenshot.py" "$out" "$width" "$height"
