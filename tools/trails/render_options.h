@@ -1,0 +1,37 @@
+// Option parsing and output checks shared by `trails render` and `trails view`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct FrameSize {
+    int width = 0;
+    int height = 0;
+};
+
+// The largest back buffer either command accepts on a side; 8192 x 8192 is
+// already half a gigabyte of colour and depth.
+constexpr int kMaxFrameSide = 8192;
+constexpr int kMinFrameSide = 16;
+
+// "WxH" (also "W*H" or with a capital X); each side kMinFrameSide..kMaxFrameSide.
+FrameSize ParseSize(const std::string& option, const std::string& text);
+// A whole number from minimum to maximum.
+uint32_t ParseCount(const std::string& option, const std::string& text, uint32_t minimum, uint32_t maximum);
+// A positive decimal number of seconds, such as 10 or 2.5.
+double ParseSeconds(const std::string& option, const std::string& text);
+
+enum class OutputKind { Png, Mp4, Webm };
+
+// From the file name's extension, case-insensitively; throws UsageError for
+// anything but .png, .mp4 and .webm.
+OutputKind OutputKindOf(const std::string& path);
+const char* ExtensionOf(OutputKind kind);
+
+// Makes sure a file can be created beside `path` (by creating and removing a
+// probe file there) and that `path` is not a directory, so that a long render
+// does not end in an unwritable path. Throws std::runtime_error naming it.
+void CheckOutputWritable(const std::string& path);
+
+// Directory part of a path, "." when it has none.
+std::string DirectoryOf(const std::string& path);
