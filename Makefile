@@ -7,7 +7,7 @@
 JOBS ?= 2
 BUILD := build
 
-.PHONY: all deps native asan o0 windows check demo bench fuzz clean
+.PHONY: all deps native asan o0 windows fuzz-build check demo bench fuzz clean
 
 all: native
 
@@ -30,9 +30,14 @@ windows: deps
 	cmake --preset windows -G Ninja >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 
+# The fuzzer (clang, libFuzzer, ASan, UBSan), built ahead of its timed run.
+fuzz-build: deps
+	cmake -S fuzz -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+
 # The sanitizer run first; the release run last, with the cross-build checks
 # (Windows under Wine, -O0 against release) and the bounded fuzz run.
-check: native asan o0 windows
+check: native asan o0 windows fuzz-build
 	ctest --preset native-asan -j $(JOBS) -LE "wine|fuzz|cross|slow"
 	ctest --preset native -j $(JOBS)
 
