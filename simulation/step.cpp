@@ -1,56 +1,37 @@
 // One step of a particle along its chaotic map, and its splat into the
 // accumulation grid.
+//
+// A step has two halves. The move runs the map: arithmetic on the particle's
+// own record, nearly all of it libm calls. The finish makes the inside test
+// and then either splats into the shared grid or respawns, which draws from
+// the generator. A tick moves each particle a few places before it finishes
+// it, and finishes them in list order. Nothing a finish writes is read by
+// another particle's move, so every grid cell and every draw comes out as if
+// each particle were stepped whole before the next; meanwhile the grid block
+// a particle will splat is fetched from memory, and the libm calls of one
+// particle overlap the splat of another.
+#include "simulation/step.h"
+
+#include <emmintrin.h>
+
+#include <cmath>
+#include <cstring>
+
 #include "plugin/scene_state.h"
 #include "simulation/numeric.h"
-#include "simulation/particle.h"
+
+uint8_t LitCells[AccumulationGridWidth * AccumulationGridHeight / 8];
 
 namespace {
 
-// Adds the particle's soft blob to the 6 x 6 cells around (gx, gy). The inside
-// test has already kept the block within the grid, so nothing is clipped.
-void SplatParticle(const Particle* particle, float gx, float gy)
-{
-    const int firstColumn = Trunc(static_cast<double>(gx) - 3.0);
-    const int endColumn = Trunc(static_cast<double>(gx) + 3.0);
-    const int firstRow = Trunc(static_cast<double>(gy) - 3.0);
-    const int endRow = Trunc(static_cast<double>(gy) + 3.0);
-    const double falloff = 0.8 * static_cast<double>(particle->blobSize);
-    const double red = particle->red;
-    const double green = particle->green;
-    const double blue = particle->blue;
+struct GridPosition {
+    float gx;
+    float gy;
+};
 
-    for (int cx = firstColumn; cx < endColumn; ++cx) {
-        GridCell* column = &AccumulationGrid[cx * AccumulationGridHeight];
-        const float dx = Single(static_cast<double>(gx) - cx);
-        const float dxSquared = Single(static_cast<double>(dx) * dx);
-        for (int cy = firstRow; cy < endRow; ++cy) {
-            // Distance to the cell's integer corner, not its centre; the
-            // squares and their sum are each rounded.
-            const float dy = Single(static_cast<double>(gy) - cy);
-            const float dySquared = Single(static_cast<double>(dy) * dy);
-            const float distance = SqrtSingle(Single(static_cast<double>(dxSquared) + dySquared));
-            float weight = Single(static_cast<double>(distance) * falloff);
-            if (weight > 1.0f) {
-                weight = 1.0f;
-            }
-            const double share = Single(1.0 - static_cast<double>(weight));
-
-            // The old value is truncated before the share is added, so a cell
-            // the blob does not reach still loses its fraction.
-            GridCell& cell = column[cy];
-            int sum = Trunc(share * red + static_cast<double>(Trunc(cell.red)));
-            cell.red = static_cast<float>(sum > 255 ? 255 : sum);
-            sum = Trunc(share * green + static_cast<double>(Trunc(cell.green)));
-            cell.green = static_cast<float>(sum > 255 ? 255 : sum);
-            sum = Trunc(share * blue + static_cast<double>(Trunc(cell.blue)));
-            cell.blue = static_cast<float>(sum > 255 ? 255 : sum);
-        }
-    }
-}
-
-}  // namespace
-
-void StepParticle(Particle* particle)
+// The move: the map of the particle's family, the life counter, the new map
+// position and the grid position it lands on.
+inline GridPosition MoveParticle(Particle* particle)
 {
     const float x = particle->mapX;
     const float y = particle->mapY;
@@ -122,20 +103,246 @@ void StepParticle(Particle* particle)
     particle->mapX = x2;
     particle->mapY = y2;
 
-    const float gx = Single(static_cast<double>(Single(static_cast<double>(x2) + particle->offsetX)) *
-                            (static_cast<double>(particle->aspectFactor) * particle->scale));
-    const float gy = Single(static_cast<double>(Single(static_cast<double>(y2) + particle->offsetY)) *
-                            static_cast<double>(particle->scale));
+    GridPosition position;
+    position.gx = Single(static_cast<double>(Single(static_cast<double>(x2) + particle->offsetX)) *
+                         (static_cast<double>(particle->aspectFactor) * particle->scale));
+    position.gy = Single(static_cast<double>(Single(static_cast<double>(y2) + particle->offsetY)) *
+                         static_cast<double>(particle->scale));
+    return position;
+}
 
-    // Strict bounds; a position that is not a number fails every comparison.
-    const bool inside = gx < static_cast<float>(particle->gridWidth - 10) && gx > 10.0f && gy > 10.0f &&
-                        gy < static_cast<float>(particle->gridHeight - 10) && particle->lifeTicks >= 1;
-    if (!inside) {
+// Strict bounds; a position that is not a number fails every comparison.
+inline bool IsInside(const Particle* particle, GridPosition position)
+{
+    return position.gx < static_cast<float>(particle->gridWidth - 10) && position.gx > 10.0f &&
+           position.gy > 10.0f && position.gy < static_cast<float>(particle->gridHeight - 10) &&
+           particle->lifeTicks >= 1;
+}
+
+// The splat, four lanes at a time with SSE2. Each lane operation is the
+// scalar operation it replaces, with the same rounding:
+//  - the offsets, squares, sum and square root of the distance are single
+//    precision operations on single-precision operands; formed in double and
+//    rounded once, as the formulas write them, they give the same floats
+//    (double has more than twice float's precision, so the double rounding
+//    is harmless for +, -, x and sqrt);
+//  - the weight (distance times 0.8 blobSize, a double) and the channel sums
+//    (share times colour plus the old value truncated) are done in double
+//    lanes, product then sum, as the formulas write them;
+//  - truncations are cvttps2dq/cvttpd2dq, the same conversions the compiler
+//    uses for the scalar casts (out-of-range values become 0x80000000 in
+//    both);
+//  - min(float(n), 255) equals float(min(n, 255)) for an integer n.
+// A cell that the blob does not reach (share 0) gets n = trunc(old value):
+// 0 times a finite colour plus a whole number adds nothing, so such cells
+// skip the double arithmetic. The extra field of every cell is put back as
+// it was.
+
+const __m128 laneOne = _mm_set1_ps(1.0f);
+const __m128 channelCap = _mm_set1_ps(255.0f);
+
+// Lanes 0..2 from value, lane 3 (the extra field) from original.
+inline __m128 KeepExtra(__m128 value, __m128 original)
+{
+    const __m128 redAndExtra = _mm_shuffle_ps(value, original, _MM_SHUFFLE(3, 3, 2, 2));
+    return _mm_shuffle_ps(value, redAndExtra, _MM_SHUFFLE(2, 0, 1, 0));
+}
+
+// A cell the blob does not reach: each channel becomes its whole part.
+inline void TruncateCell(GridCell* cell)
+{
+    const __m128 old = _mm_loadu_ps(&cell->blue);
+    const __m128 whole = _mm_min_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(old)), channelCap);
+    _mm_storeu_ps(&cell->blue, KeepExtra(whole, old));
+}
+
+// Two neighbouring cells of a column: n = trunc(share x colour + trunc(old)),
+// capped at 255, per channel.
+inline void AddShares(GridCell* cells, __m128d shares, __m128d blue, __m128d green, __m128d red)
+{
+    const __m128 old0 = _mm_loadu_ps(&cells[0].blue);
+    const __m128 old1 = _mm_loadu_ps(&cells[1].blue);
+    const __m128i whole0 = _mm_cvttps_epi32(old0);
+    const __m128i whole1 = _mm_cvttps_epi32(old1);
+    const __m128i blueGreen = _mm_unpacklo_epi32(whole0, whole1);  // b0 b1 g0 g1
+    const __m128i redExtra = _mm_unpackhi_epi32(whole0, whole1);   // r0 r1 e0 e1
+
+    const __m128d oldBlue = _mm_cvtepi32_pd(blueGreen);
+    const __m128d oldGreen = _mm_cvtepi32_pd(_mm_shuffle_epi32(blueGreen, _MM_SHUFFLE(3, 2, 3, 2)));
+    const __m128d oldRed = _mm_cvtepi32_pd(redExtra);
+    const __m128i newBlue = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(shares, blue), oldBlue));
+    const __m128i newGreen = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(shares, green), oldGreen));
+    const __m128i newRed = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(shares, red), oldRed));
+
+    const __m128 blueGreenOut = _mm_min_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi64(newBlue, newGreen)), channelCap);
+    const __m128 redOut = _mm_min_ps(_mm_cvtepi32_ps(newRed), channelCap);
+    // r0 r1 e0 e1, the extra fields as they were.
+    const __m128 redExtraOut = _mm_shuffle_ps(redOut, _mm_unpackhi_ps(old0, old1), _MM_SHUFFLE(3, 2, 1, 0));
+    const __m128 blueRed = _mm_unpacklo_ps(blueGreenOut, redExtraOut);    // b0 r0 b1 r1
+    const __m128 greenExtra = _mm_unpackhi_ps(blueGreenOut, redExtraOut);  // g0 e0 g1 e1
+    _mm_storeu_ps(&cells[0].blue, _mm_unpacklo_ps(blueRed, greenExtra));
+    _mm_storeu_ps(&cells[1].blue, _mm_unpackhi_ps(blueRed, greenExtra));
+}
+
+// w = single(d x falloff) in double lanes, for the four lanes of d.
+inline __m128 ScaledDistance(__m128 distance, __m128d falloff)
+{
+    const __m128d low = _mm_mul_pd(_mm_cvtps_pd(distance), falloff);
+    const __m128d high = _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(distance, distance)), falloff);
+    return _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
+}
+
+// 1 - min(1, w) for the four rows of squaredRows in a column.
+inline __m128 Shares(float squaredColumn, __m128 squaredRows, __m128d falloff)
+{
+    const __m128 distance = _mm_sqrt_ps(_mm_add_ps(_mm_set1_ps(squaredColumn), squaredRows));
+    // w above 1 becomes 1 (min keeps w where it is not above 1, NaN included).
+    return _mm_sub_ps(laneOne, _mm_min_ps(laneOne, ScaledDistance(distance, falloff)));
+}
+
+// position - (pixel + offset) for four offsets, squared: the cells' offsets
+// from the particle along one axis.
+inline __m128 SquaredOffsets(float position, int pixel, __m128i offsets)
+{
+    const __m128 d = _mm_sub_ps(_mm_set1_ps(position), _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(pixel), offsets)));
+    return _mm_mul_ps(d, d);
+}
+
+// Adds the particle's soft blob to the 6 x 6 cells pixelX - 3 .. pixelX + 2 by
+// pixelY - 3 .. pixelY + 2 (the columns trunc(gx - 3) up to trunc(gx + 3),
+// likewise the rows, as gx and gy are positive here). The inside test has kept
+// the block within the grid, so nothing is clipped. Distances are measured to
+// each cell's integer corner, not its centre.
+//
+// Only the cells near (gx, gy) can get a share; the others only truncate. A
+// cell whose rounded squared distance exceeds beyond = 1.0001 / falloff^2 (a
+// float, compared strictly) has w above 1 whatever the roundings of the root
+// and the product, so its share is 0. When beyond is below 4, no cell two or
+// more columns or rows up or left of the particle's own is reached: columns
+// 0 and 1 and rows 0 and 1 of the block only truncate, and the shares are
+// worked out for the 4 x 4 cells left. That is the common case, and it is
+// decided once per particle, so the processor meets no branch it cannot
+// predict inside the block.
+void SplatParticle(const Particle* particle, float gx, float gy, int pixelX, int pixelY)
+{
+    const double falloffValue = 0.8 * static_cast<double>(particle->blobSize);
+    const __m128d falloff = _mm_set1_pd(falloffValue);
+    const __m128d blue = _mm_set1_pd(particle->blue);
+    const __m128d green = _mm_set1_pd(particle->green);
+    const __m128d red = _mm_set1_pd(particle->red);
+    // 0 x colour + a whole number adds nothing only for a finite colour, and
+    // only a positive falloff has a reach; otherwise every cell is worked out.
+    const bool hasReach = falloffValue > 0.0 && std::isfinite(particle->blue) &&
+                          std::isfinite(particle->green) && std::isfinite(particle->red);
+    const float beyond = hasReach ? static_cast<float>(1.0001 / (falloffValue * falloffValue))
+                                  : static_cast<float>(INFINITY);
+
+    // Squared column offsets of the block's columns 0..3 and 4, 5.
+    alignas(16) float dxSquared[8];
+    _mm_store_ps(dxSquared, SquaredOffsets(gx, pixelX, _mm_set_epi32(0, -1, -2, -3)));
+    _mm_store_ps(dxSquared + 4, SquaredOffsets(gx, pixelX, _mm_set_epi32(2, 1, 2, 1)));
+
+    GridCell* column = &AccumulationGrid[(pixelX - 3) * AccumulationGridHeight + (pixelY - 3)];
+    if (beyond < 4.0f) {
+        for (int k = 0; k < 2; ++k, column += AccumulationGridHeight) {
+            for (int row = 0; row < 6; ++row) {
+                TruncateCell(&column[row]);
+            }
+        }
+        const __m128 dySquared = SquaredOffsets(gy, pixelY, _mm_set_epi32(2, 1, 0, -1));  // rows 2..5
+        for (int k = 2; k < 6; ++k, column += AccumulationGridHeight) {
+            TruncateCell(&column[0]);
+            TruncateCell(&column[1]);
+            const __m128 shares = Shares(dxSquared[k], dySquared, falloff);
+            AddShares(&column[2], _mm_cvtps_pd(shares), blue, green, red);
+            AddShares(&column[4], _mm_cvtps_pd(_mm_movehl_ps(shares, shares)), blue, green, red);
+        }
+        return;
+    }
+    const __m128 dySquaredLow = SquaredOffsets(gy, pixelY, _mm_set_epi32(0, -1, -2, -3));  // rows 0..3
+    const __m128 dySquaredHigh = SquaredOffsets(gy, pixelY, _mm_set_epi32(2, 1, 2, 1));    // rows 4, 5
+    for (int k = 0; k < 6; ++k, column += AccumulationGridHeight) {
+        const __m128 sharesLow = Shares(dxSquared[k], dySquaredLow, falloff);
+        const __m128 sharesHigh = Shares(dxSquared[k], dySquaredHigh, falloff);
+        AddShares(&column[0], _mm_cvtps_pd(sharesLow), blue, green, red);
+        AddShares(&column[2], _mm_cvtps_pd(_mm_movehl_ps(sharesLow, sharesLow)), blue, green, red);
+        AddShares(&column[4], _mm_cvtps_pd(sharesHigh), blue, green, red);
+    }
+}
+
+// Sets the lit bits of the 6 x 6 block whose first column and row are x, y:
+// six bits of each of six rows, within one 16-bit word of the row.
+inline void MarkLit(int x, int y)
+{
+    for (int row = 0; row < 6; ++row) {
+        const int bit = (y + row) * AccumulationGridWidth + x;
+        uint8_t* const bytes = &LitCells[bit >> 3];
+        uint16_t word;
+        std::memcpy(&word, bytes, sizeof(word));
+        word = static_cast<uint16_t>(word | 0x3Fu << (bit & 7));
+        std::memcpy(bytes, &word, sizeof(word));
+    }
+}
+
+// The finish: the inside test, then the splat or the respawn.
+inline void FinishStep(Particle* particle, GridPosition position)
+{
+    if (!IsInside(particle, position)) {
         RespawnParticle(particle, particle->offsetX, particle->offsetY, particle->scale);
         return;
     }
+    particle->pixelX = Trunc(position.gx);
+    particle->pixelY = Trunc(position.gy);
+    SplatParticle(particle, position.gx, position.gy, particle->pixelX, particle->pixelY);
+    MarkLit(particle->pixelX - 3, particle->pixelY - 3);
+}
 
-    particle->pixelX = Trunc(gx);
-    particle->pixelY = Trunc(gy);
-    SplatParticle(particle, gx, gy);
+// Asks for the cache lines of the block a particle at this position will
+// splat: 96 bytes per column, so three addresses no more than 48 bytes apart
+// reach every line. Only a hint: nothing is read or written. Forced inline:
+// GCC sees no effect in a function that only prefetches and drops its calls.
+__attribute__((always_inline)) inline void PrefetchSplatBlock(GridPosition position)
+{
+    if (!(position.gx > 10.0f && position.gx < static_cast<float>(AccumulationGridWidth - 10) &&
+          position.gy > 10.0f && position.gy < static_cast<float>(AccumulationGridHeight - 10))) {
+        return;
+    }
+    const char* column = reinterpret_cast<const char*>(
+        &AccumulationGrid[(Trunc(position.gx) - 3) * AccumulationGridHeight + (Trunc(position.gy) - 3)]);
+    for (int k = 0; k < 6; ++k, column += AccumulationGridHeight * sizeof(GridCell)) {
+        _mm_prefetch(column, _MM_HINT_T0);
+        _mm_prefetch(column + 48, _MM_HINT_T0);
+        _mm_prefetch(column + 6 * sizeof(GridCell) - 1, _MM_HINT_T0);
+    }
+}
+
+// A particle is moved this many places ahead of the one being finished: the
+// grid block it will splat is on its way meanwhile, and the libm calls of the
+// move overlap the splat in the processor.
+const uint32_t moveLead = 8;
+
+}  // namespace
+
+void StepParticle(Particle* particle) { FinishStep(particle, MoveParticle(particle)); }
+
+void StepParticlesAndHandOver(Particle* first, uint32_t count, const PatternHandOver& pattern)
+{
+    // Moving ahead is safe: a move reads and writes only its own particle,
+    // and no finish touches another particle.
+    GridPosition ahead[moveLead];
+    for (uint32_t n = 0; n < count + moveLead; ++n) {
+        const uint32_t slot = n % moveLead;
+        if (n >= moveLead) {
+            Particle* const particle = &first[n - moveLead];
+            FinishStep(particle, ahead[slot]);
+            particle->equationType = pattern.equationType;
+            particle->offsetX = pattern.offsetX;
+            particle->offsetY = pattern.offsetY;
+            particle->scale = pattern.scale;
+        }
+        if (n < count) {
+            ahead[slot] = MoveParticle(&first[n]);
+            PrefetchSplatBlock(ahead[slot]);
+        }
+    }
 }

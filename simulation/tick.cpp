@@ -5,6 +5,7 @@
 #include "plugin/scene_state.h"
 #include "simulation/generator.h"
 #include "simulation/numeric.h"
+#include "simulation/step.h"
 
 namespace {
 
@@ -39,14 +40,9 @@ void TickScene()
 
     // Each particle steps with the values it was handed last tick; the new
     // ones reach it only after its step.
-    Particle* const end = particles.records + particles.count;
-    for (Particle* particle = particles.records; particle != end; ++particle) {
-        StepParticle(particle);
-        particle->equationType = scene.equationType;
-        particle->offsetX = scene.patternOffsetX;
-        particle->offsetY = scene.patternOffsetY;
-        particle->scale = scene.patternScale;
-    }
+    const PatternHandOver pattern = {scene.equationType, scene.patternOffsetX, scene.patternOffsetY,
+                                     scene.patternScale};
+    StepParticlesAndHandOver(particles.records, particles.count, pattern);
 
     scene.cameraClockA = AdvanceClock(scene.cameraClockA, 3);
     scene.cameraClockB = AdvanceClock(scene.cameraClockB, 2);
