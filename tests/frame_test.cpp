@@ -1,10 +1,12 @@
 // The device side: creation and release of the resources, and whole frames on
 // the software device.
+#include <algorithm>
 #include <cmath>
 
 #include "platform/software_device.h"
 #include "plugin/entry_points.h"
 #include "render/camera.h"
+#include "render/layer_update.h"
 #include "scene_fixture.h"
 
 namespace {
@@ -303,6 +305,50 @@ TEST_F(FrameTest, FailedVertexBufferLockLeavesTheQuadUnwritten)
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(SoftwareDevice::ReadVertexBytes(scene.QuadVertexBuffer, bytes));
     EXPECT_EQ(std::vector<uint8_t>(576, 0), bytes);
+}
+
+// The frame's own update skips cells it knows to be dark and clears only the
+// glow it wrote; it must come out exactly as the plain passes over everything.
+TEST_F(FrameTest, FrameUpdateEqualsThePlainPasses)
+{
+    const size_t cells = static_cast<size_t>(AccumulationGridWidth) * AccumulationGridHeight;
+    const size_t glowCells = static_cast<size_t>(GlowGridWidth) * GlowGridHeight;
+    SetupScene(&device_, 0, 0, 1920, 1200, 2718);
+    device_.SetRecording(false);
+    for (int round = 0; round < 4; ++round) {
+        // Across the re-draw on tick 1501 and its settling ticks.
+        const int ticks = round == 0 ? 1450 : 40;
+        for (int n = 0; n < ticks; ++n) {
+            UpdateScene();
+            if (n % 97 == 0) Frame();
+        }
+        const std::vector<GridCell> gridBefore(AccumulationGrid, AccumulationGrid + cells);
+        const std::vector<uint32_t> layerBefore(FullLayerTexels, FullLayerTexels + cells);
+        const uint32_t generatorBefore = GeneratorState();
+
+        Frame();
+        const std::vector<GridCell> frameGrid(AccumulationGrid, AccumulationGrid + cells);
+        const std::vector<GridCell> frameGlow(GlowGrid, GlowGrid + glowCells);
+        const std::vector<uint32_t> frameLayer(FullLayerTexels, FullLayerTexels + cells);
+        std::vector<uint32_t> frameGlowTexels;
+        int width = 0;
+        int height = 0;
+        ASSERT_TRUE(SoftwareDevice::ReadTexels(scene.GlowLayerTexture, frameGlowTexels, width, height));
+
+        std::copy(gridBefore.begin(), gridBefore.end(), AccumulationGrid);
+        std::copy(layerBefore.begin(), layerBefore.end(), FullLayerTexels);
+        SeedGenerator(generatorBefore);
+        FadePass(FullLayerTexels, AccumulationGridWidth * 4);
+        ParticleTexelPass(FullLayerTexels, AccumulationGridWidth * 4);
+        std::vector<uint32_t> glowTexels(glowCells, 0xDEADBEEFu);
+        GlowClearPass(glowTexels.data(), GlowGridWidth * 4);
+        HaloPass(glowTexels.data(), GlowGridWidth * 4);
+
+        ASSERT_EQ(0, std::memcmp(frameGrid.data(), AccumulationGrid, cells * sizeof(GridCell))) << round;
+        ASSERT_EQ(0, std::memcmp(frameGlow.data(), GlowGrid, glowCells * sizeof(GridCell))) << round;
+        ASSERT_EQ(0, std::memcmp(frameLayer.data(), FullLayerTexels, cells * 4)) << round;
+        ASSERT_EQ(glowTexels, frameGlowTexels) << round;
+    }
 }
 
 TEST(Camera, ProjectionAspectIsTheIntegerQuotient)
