@@ -430,8 +430,11 @@ bool SoftwareDevice::Enter(CallKind kind) {
     return false;
 }
 
-void SoftwareDevice::Record(const DeviceCall& call) {
+HRESULT SoftwareDevice::Record(DeviceCall call, HRESULT hr) {
+    call.result = hr;
+    call.failed = FAILED(hr);
     if (recording_) calls_.push_back(call);
+    return hr;
 }
 
 void SoftwareDevice::RecordObjectCall(CallKind kind, int id, HRESULT result, bool failed) {
@@ -615,10 +618,7 @@ HRESULT SoftwareDevice::CreateTexture(UINT Width, UINT Height, UINT Levels, DWOR
         *ppTexture = texture;
         call.objectId = id;
     }
-    call.result = hr;
-    call.failed = FAILED(hr);
-    Record(call);
-    return hr;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
@@ -649,10 +649,7 @@ HRESULT SoftwareDevice::CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, 
         *ppVertexBuffer = buffer;
         call.objectId = id;
     }
-    call.result = hr;
-    call.failed = FAILED(hr);
-    Record(call);
-    return hr;
+    return Record(call, hr);
 }
 
 // ---------------------------------------------------------------------------
@@ -694,19 +691,14 @@ HRESULT SoftwareDevice::TextureLockRect(SoftwareTexture* texture, UINT level, D3
         lockedRect->pBits = texture->memory_.data() + offset;
     }
 
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::LockRect;
-        call.objectId = texture->id_;
-        call.level = level;
-        call.rectGiven = rect != nullptr;
-        if (rect != nullptr) call.rect = *rect;
-        call.flags = flags;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::LockRect;
+    call.objectId = texture->id_;
+    call.level = level;
+    call.rectGiven = rect != nullptr;
+    if (rect != nullptr) call.rect = *rect;
+    call.flags = flags;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::TextureUnlockRect(SoftwareTexture* texture, UINT level) {
@@ -722,16 +714,11 @@ HRESULT SoftwareDevice::TextureUnlockRect(SoftwareTexture* texture, UINT level) 
     } else {
         texture->locked_ = false;
     }
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::UnlockRect;
-        call.objectId = texture->id_;
-        call.level = level;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::UnlockRect;
+    call.objectId = texture->id_;
+    call.level = level;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::BufferLock(SoftwareVertexBuffer* buffer, UINT offset, UINT size, void** data, DWORD flags) {
@@ -759,18 +746,13 @@ HRESULT SoftwareDevice::BufferLock(SoftwareVertexBuffer* buffer, UINT offset, UI
         *data = buffer->memory_.data() + offset;
     }
 
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::Lock;
-        call.objectId = buffer->id_;
-        call.offset = offset;
-        call.size = size;
-        call.flags = flags;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::Lock;
+    call.objectId = buffer->id_;
+    call.offset = offset;
+    call.size = size;
+    call.flags = flags;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::BufferUnlock(SoftwareVertexBuffer* buffer) {
@@ -797,15 +779,10 @@ HRESULT SoftwareDevice::SetFVF(DWORD FVF) {
     bool inject = Enter(CallKind::SetFVF);
     HRESULT hr = inject ? D3DERR_INVALIDCALL : S_OK;
     if (SUCCEEDED(hr)) fvf_ = FVF;
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::SetFVF;
-        call.fvf = FVF;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::SetFVF;
+    call.fvf = FVF;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) {
@@ -813,16 +790,11 @@ HRESULT SoftwareDevice::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) {
     DWORD index = static_cast<DWORD>(State);
     HRESULT hr = (inject || index >= static_cast<DWORD>(kRenderStates)) ? D3DERR_INVALIDCALL : S_OK;
     if (SUCCEEDED(hr)) renderStates_[index] = Value;
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::SetRenderState;
-        call.stateType = index;
-        call.value = Value;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::SetRenderState;
+    call.stateType = index;
+    call.value = Value;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value) {
@@ -833,17 +805,12 @@ HRESULT SoftwareDevice::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type,
                      ? D3DERR_INVALIDCALL
                      : S_OK;
     if (SUCCEEDED(hr)) samplerStates_[Sampler][type] = Value;
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::SetSamplerState;
-        call.stage = Sampler;
-        call.stateType = type;
-        call.value = Value;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::SetSamplerState;
+    call.stage = Sampler;
+    call.stateType = type;
+    call.value = Value;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) {
@@ -870,16 +837,11 @@ HRESULT SoftwareDevice::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture)
         stageTextures_[Stage] = texture;
         Unhold(previous);
     }
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::SetTexture;
-        call.stage = Stage;
-        call.objectId = id;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::SetTexture;
+    call.stage = Stage;
+    call.objectId = id;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
@@ -907,18 +869,13 @@ HRESULT SoftwareDevice::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer
         streamStrides_[StreamNumber] = Stride;
         Unhold(previous);
     }
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::SetStreamSource;
-        call.stage = StreamNumber;
-        call.objectId = id;
-        call.offset = OffsetInBytes;
-        call.stride = Stride;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::SetStreamSource;
+    call.stage = StreamNumber;
+    call.objectId = id;
+    call.offset = OffsetInBytes;
+    call.stride = Stride;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) {
@@ -926,17 +883,12 @@ HRESULT SoftwareDevice::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRI
     DWORD type = static_cast<DWORD>(State);
     HRESULT hr = (inject || pMatrix == nullptr || !IsValidTransform(type)) ? D3DERR_INVALIDCALL : S_OK;
     if (SUCCEEDED(hr)) transforms_[type] = *pMatrix;
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::SetTransform;
-        call.stateType = type;
-        call.matrixGiven = pMatrix != nullptr;
-        if (pMatrix != nullptr) call.matrix = *pMatrix;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::SetTransform;
+    call.stateType = type;
+    call.matrixGiven = pMatrix != nullptr;
+    if (pMatrix != nullptr) call.matrix = *pMatrix;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::BeginScene() {
@@ -1021,20 +973,15 @@ HRESULT SoftwareDevice::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D
         }
     }
 
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::Clear;
-        call.rectCount = Count;
-        call.rectsGiven = pRects != nullptr;
-        call.flags = Flags;
-        call.color = Color;
-        call.z = Z;
-        call.stencil = Stencil;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::Clear;
+    call.rectCount = Count;
+    call.rectsGiven = pRects != nullptr;
+    call.flags = Flags;
+    call.color = Color;
+    call.z = Z;
+    call.stencil = Stencil;
+    return Record(call, hr);
 }
 
 // ---------------------------------------------------------------------------
@@ -1057,17 +1004,12 @@ struct SoftwareDevice::ScreenVertex {
 HRESULT SoftwareDevice::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount) {
     bool inject = Enter(CallKind::DrawPrimitive);
     HRESULT hr = inject ? D3DERR_INVALIDCALL : (costFree_ ? S_OK : Draw(PrimitiveType, StartVertex, PrimitiveCount));
-    if (recording_) {
-        DeviceCall call;
-        call.kind = CallKind::DrawPrimitive;
-        call.primitiveType = PrimitiveType;
-        call.startVertex = StartVertex;
-        call.primitiveCount = PrimitiveCount;
-        call.result = hr;
-        call.failed = FAILED(hr);
-        calls_.push_back(call);
-    }
-    return hr;
+    DeviceCall call;
+    call.kind = CallKind::DrawPrimitive;
+    call.primitiveType = PrimitiveType;
+    call.startVertex = StartVertex;
+    call.primitiveCount = PrimitiveCount;
+    return Record(call, hr);
 }
 
 HRESULT SoftwareDevice::Draw(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {

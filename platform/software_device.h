@@ -382,7 +382,8 @@ private:
 
     // Counts the call, and says whether an injected failure applies to it.
     bool Enter(CallKind kind);
-    void Record(const DeviceCall& call);
+    // Notes the call with its result (when recording) and returns the result.
+    HRESULT Record(DeviceCall call, HRESULT hr);
     void RecordObjectCall(CallKind kind, int id, HRESULT result, bool failed);
 
     ULONG AddRefObject(SoftwareObject* object);
