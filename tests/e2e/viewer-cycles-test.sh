@@ -11,12 +11,8 @@ build=$1 cycles=$2 log=$3
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 viewer=$build/tools/trails-viewer.exe
 dll=$build/ChaosTrails.dll
-for f in "$viewer" "$dll"; do
-  if [ ! -f "$f" ]; then
-    echo "skipped: $f not built (make windows)"
-    exit 77
-  fi
-done
+source "$here/tests/e2e/require-built.sh"
+require_built "$viewer" "$dll"
 mkdir -p "$(dirname "$log")"
 start=$(date +%s)
 "$here/scripts/with-wine" wine "$viewer" --dll "Z:$dll" --size 320x200 --cycles "$cycles" >"$log" 2>&1 ||

@@ -9,12 +9,8 @@ build=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 viewer=$build/tools/trails-viewer.exe
 incomplete=$build/tests/e2e/incomplete_plugin.dll
-for f in "$viewer" "$incomplete"; do
-  if [ ! -f "$f" ]; then
-    echo "skipped: $f not built (make windows)"
-    exit 77
-  fi
-done
+source "$here/tests/e2e/require-built.sh"
+require_built "$viewer" "$incomplete"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 

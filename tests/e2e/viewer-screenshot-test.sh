@@ -13,12 +13,8 @@ shift 6
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 viewer=$build/tools/trails-viewer.exe
 dll=$build/ChaosTrails.dll
-for f in "$viewer" "$dll"; do
-  if [ ! -f "$f" ]; then
-    echo "skipped: $f not built (make windows)"
-    exit 77
-  fi
-done
+source "$here/tests/e2e/require-built.sh"
+require_built "$viewer" "$dll"
 mkdir -p "$(dirname "$out")"
 rm -f "$out"
 log=$out.log
