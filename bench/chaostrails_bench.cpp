@@ -18,7 +18,7 @@
 //  FrameFloor                  a memcpy of the full layer's bytes plus a
 //                              memset of the glow layer's bytes: what a frame
 //                              must move into the discard-locked textures.
-//  SimulatedSecond             60 ticks and 60 frames with 2000 particles.
+//  SimulatedSecond             60 ticks and 60 frames with 2000 scene.particles.
 //
 // Two more, to show where a frame's time goes against its floor:
 //  FrameFloorFromMemory        the floor with the caches emptied before each
@@ -53,8 +53,8 @@
 
 #include "platform/software_device.h"
 #include "plugin/entry_points.h"
-#include "plugin/scene_state.h"
-#include "render/layer_update.h"
+#include "plugin/plugin_state.h"
+#include "core/layers.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ void PrepareScene(const SceneConfig& config)
         return;
     }
     FreePlugin(0, 0, 0);
-    ResetSceneToLoadValues();
+    ResetSceneToLoadValues(scene);
     if (config.family >= 0) {
         // Particles take the scene's family at creation and after every step.
         scene.equationType = config.family;
@@ -155,7 +155,7 @@ void BM_Tick(benchmark::State& state)
     for (auto _ : state) {
         Tick(config);
     }
-    state.counters["time/particle"] = benchmark::Counter(static_cast<double>(particles.count),
+    state.counters["time/particle"] = benchmark::Counter(static_cast<double>(scene.particles.count),
                                                        benchmark::Counter::kIsIterationInvariantRate |
                                                            benchmark::Counter::kInvert);
 }
@@ -209,10 +209,10 @@ void BM_TickFloor(benchmark::State& state)
 {
     const int family = static_cast<int>(state.range(0));
     PrepareScene(SceneConfig{1, family, false});
-    floorResults.assign(particles.count, 0.0f);
+    floorResults.assign(scene.particles.count, 0.0f);
     for (auto _ : state) {
-        for (uint32_t n = 0; n < particles.count; ++n) {
-            floorResults[n] = StepLibmCalls(family, particles.records[n].mapX, particles.records[n].mapY);
+        for (uint32_t n = 0; n < scene.particles.count; ++n) {
+            floorResults[n] = StepLibmCalls(family, scene.particles.records[n].mapX, scene.particles.records[n].mapY);
         }
         benchmark::DoNotOptimize(floorResults.data());
         benchmark::ClobberMemory();
@@ -275,22 +275,22 @@ void BM_HaloArithmetic(benchmark::State& state)
     // the scene.
     std::vector<int32_t> places;
     const int spots = 20;
-    for (uint32_t n = 0; n < particles.count; ++n) {
-        places.push_back(particles.records[n].pixelX);
-        places.push_back(particles.records[n].pixelY);
+    for (uint32_t n = 0; n < scene.particles.count; ++n) {
+        places.push_back(scene.particles.records[n].pixelX);
+        places.push_back(scene.particles.records[n].pixelY);
         // Spots apart by odd amounts, so that no two share cache sets.
-        particles.records[n].pixelX = 100 + 83 * static_cast<int32_t>(n % spots);
-        particles.records[n].pixelY = 200 + 37 * static_cast<int32_t>(n % spots);
+        scene.particles.records[n].pixelX = 100 + 83 * static_cast<int32_t>(n % spots);
+        scene.particles.records[n].pixelY = 200 + 37 * static_cast<int32_t>(n % spots);
     }
     std::vector<uint32_t> glowTexels(size_t{GlowGridWidth} * GlowGridHeight);
     for (auto _ : state) {
-        HaloPass(glowTexels.data(), GlowGridWidth * 4);
+        UpdateGlowTexels(scene, TexelBuffer{glowTexels.data(), GlowGridWidth, GlowGridHeight, GlowGridWidth * 4});
         benchmark::DoNotOptimize(glowTexels.data());
         benchmark::ClobberMemory();
     }
-    for (uint32_t n = 0; n < particles.count; ++n) {
-        particles.records[n].pixelX = places[2 * n];
-        particles.records[n].pixelY = places[2 * n + 1];
+    for (uint32_t n = 0; n < scene.particles.count; ++n) {
+        scene.particles.records[n].pixelX = places[2 * n];
+        scene.particles.records[n].pixelY = places[2 * n + 1];
     }
 }
 
@@ -349,7 +349,7 @@ MemoryReading MeasureResidentMemory()
         Frame();
     }
     reading.afterRunningKb = ResidentKilobytes();
-    reading.deviceTextureKb = TextureKilobytes(scene.FullLayerTexture) + TextureKilobytes(scene.GlowLayerTexture);
+    reading.deviceTextureKb = TextureKilobytes(deviceResources.FullLayerTexture) + TextureKilobytes(deviceResources.GlowLayerTexture);
     scenePrepared = true;
     preparedConfig = config;
     return reading;

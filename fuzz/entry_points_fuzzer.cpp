@@ -49,10 +49,9 @@
 
 #include "platform/software_device.h"
 #include "plugin/entry_points.h"
-#include "plugin/scene_state.h"
-#include "simulation/generator.h"
+#include "plugin/plugin_state.h"
+#include "core/generator.h"
 
-extern uint32_t particleCapacityLimit;
 
 namespace {
 
@@ -139,7 +138,7 @@ bool InRange(float value, float low, float high) { return std::isfinite(value) &
 
 void CheckScene(uint32_t expectedParticles)
 {
-    if (particles.count != expectedParticles) Violation("particle count differs from what the set-ups appended");
+    if (scene.particles.count != expectedParticles) Violation("particle count differs from what the set-ups appended");
     if (scene.ticksSinceReseed < 0 || scene.ticksSinceReseed > 1500) Violation("ticksSinceReseed out of range");
     if (scene.equationType < 0 || scene.equationType > 10) Violation("equationType out of range");
     if (!InRange(scene.patternScale, 50.0f, 200.0f)) Violation("patternScale out of range");
@@ -150,11 +149,11 @@ void CheckScene(uint32_t expectedParticles)
         !InRange(scene.fovWobble, -4.0f, 4.0f)) {
         Violation("camera angles out of range");
     }
-    if (!std::isfinite(scene.aspectFactor) || (particles.count > 0 && !(scene.aspectFactor > 0.0f))) {
+    if (!std::isfinite(scene.aspectFactor) || (scene.particles.count > 0 && !(scene.aspectFactor > 0.0f))) {
         Violation("aspectFactor not a positive number");
     }
-    for (uint32_t n = 0; n < particles.count; ++n) {
-        const Particle& p = particles.records[n];
+    for (uint32_t n = 0; n < scene.particles.count; ++n) {
+        const Particle& p = scene.particles.records[n];
         // 500 to 3000 from a respawn; a life that runs out restarts at once.
         if (p.lifeTicks < 1 || p.lifeTicks > 3000) Violation("lifeTicks out of range");
         if (p.pixelX < 0 || p.pixelX >= AccumulationGridWidth || p.pixelY < 0 || p.pixelY >= AccumulationGridHeight) {
@@ -167,17 +166,17 @@ void CheckScene(uint32_t expectedParticles)
         for (int x = p.pixelX - 3; x <= p.pixelX + 2; ++x) {
             for (int y = p.pixelY - 3; y <= p.pixelY + 2; ++y) {
                 if (x < 0 || y < 0 || x >= AccumulationGridWidth || y >= AccumulationGridHeight) continue;
-                const GridCell& cell = AccumulationGrid[x * AccumulationGridHeight + y];
+                const GridCell& cell = scene.AccumulationGrid[x * AccumulationGridHeight + y];
                 if (!InRange(cell.red, 0.0f, 255.0f) || !InRange(cell.green, 0.0f, 255.0f) ||
                     !InRange(cell.blue, 0.0f, 255.0f)) {
                     Violation("accumulation cell out of range");
                 }
-                const GridCell& glow = GlowGrid[(x >> 1) * GlowGridHeight + (y >> 1)];
+                const GridCell& glow = scene.GlowGrid[(x >> 1) * GlowGridHeight + (y >> 1)];
                 if (!InRange(glow.red, 0.0f, 255.0f) || !InRange(glow.green, 0.0f, 255.0f) ||
                     !InRange(glow.blue, 0.0f, 255.0f)) {
                     Violation("glow cell out of range");
                 }
-                const uint32_t texel = FullLayerTexels[y * AccumulationGridWidth + x];
+                const uint32_t texel = scene.FullLayerTexels[y * AccumulationGridWidth + x];
                 if (texel != 0 && (texel >> 24) != 0xFFu) Violation("full-layer texel not opaque");
             }
         }
@@ -242,7 +241,7 @@ void RunInput(const uint8_t* data, size_t size)
             const uint32_t seed = input.Word();
             if (setups >= maxSetupsPerInput) break;
             ++setups;
-            const uint32_t room = particleCapacityLimit - expectedParticles;
+            const uint32_t room = scene.testHooks.particleCapacity - expectedParticles;
             if (SetupScene(device, left, top, right, bottom, seed) != 1) Violation("set-up did not return 1");
             expectedParticles += room < 2000u ? room : 2000u;
             break;
@@ -252,8 +251,8 @@ void RunInput(const uint8_t* data, size_t size)
             const uint32_t second = input.Word();
             const uint32_t third = input.Word();
             FreePlugin(first, second, third);
-            if (scene.FullLayerTexture != nullptr || scene.GlowLayerTexture != nullptr ||
-                scene.QuadVertexBuffer != nullptr) {
+            if (deviceResources.FullLayerTexture != nullptr || deviceResources.GlowLayerTexture != nullptr ||
+                deviceResources.QuadVertexBuffer != nullptr) {
                 Violation("FreePlugin kept a reference");
             }
             break;
@@ -340,7 +339,7 @@ void RunInput(const uint8_t* data, size_t size)
             break;
         }
         case 12: {
-            particleCapacityLimit = particles.count + 16u * input.Byte();
+            scene.testHooks.particleCapacity = scene.particles.count + 16u * input.Byte();
             break;
         }
         }
@@ -364,10 +363,10 @@ void RunInput(const uint8_t* data, size_t size)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // Each input starts from a freshly loaded library on a fresh thread state.
-    ResetSceneToLoadValues();
+    ResetSceneToLoadValues(scene);
     SeedGenerator(1);
-    particleCapacityLimit = 0xFFFFFFFFu;
+    scene.testHooks.particleCapacity = 0xFFFFFFFFu;
     RunInput(data, size);
-    particleCapacityLimit = 0xFFFFFFFFu;
+    scene.testHooks.particleCapacity = 0xFFFFFFFFu;
     return 0;
 }

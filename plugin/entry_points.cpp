@@ -4,16 +4,14 @@
 // and has no way to handle ours.
 #include "plugin/entry_points.h"
 
-#include <cstring>
+#include <cstdint>
 #include <ctime>
 
+#include "core/setup.h"
+#include "core/tick.h"
 #include "plugin/fpu_mode.h"
-#include "plugin/scene_state.h"
-#include "render/camera.h"
-#include "render/device_resources.h"
-#include "simulation/generator.h"
-#include "simulation/numeric.h"
-#include "simulation/tick.h"
+#include "plugin/plugin_state.h"
+#include "render/frame.h"
 
 namespace {
 
@@ -29,62 +27,29 @@ const DefaultSetting defaultSettings[] = {
     {7, 1},
 };
 
-const uint32_t cameraClockStartRange = 20000;
-
-// Prepares a new record from the scene's values and appends it. False when
-// memory ran out: the records already there are kept.
-bool AppendNewParticle()
+// Seconds since 1970-01-01 UTC, or the time a test fixed.
+int64_t CalendarTime()
 {
-    Particle record;
-    std::memset(&record, 0, sizeof(record));
-    record.gridWidth = scene.gridWidth;
-    record.gridHeight = scene.gridHeight;
-    record.aspectFactor = scene.aspectFactor;
-    record.equationType = scene.equationType;
-    // spawnAxis is still 0: the first position is drawn on both axes.
-    RespawnParticle(&record, scene.patternOffsetX, scene.patternOffsetY, scene.patternScale);
-    return AppendParticle(record);
+    if (scene.testHooks.calendarTimeFixed != 0) {
+        return scene.testHooks.calendarTime;
+    }
+    return static_cast<int64_t>(std::time(nullptr));
 }
 
 }  // namespace
-
-float AspectFactorFor(int32_t left, int32_t top, int32_t right, int32_t bottom)
-{
-    // In 64 bits, so extreme coordinates cannot overflow. An empty or inverted
-    // rectangle would make the factor infinite or not a number, and then every
-    // particle would respawn on every step and nothing would ever be drawn.
-    const int64_t width = static_cast<int64_t>(right) - left;
-    const int64_t height = static_cast<int64_t>(bottom) - top;
-    if (width <= 0 || height <= 0) {
-        return 1.0f;
-    }
-    return Single(1.6 / (static_cast<double>(width) / static_cast<double>(height)));
-}
 
 int32_t SetupScene(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right, int32_t bottom,
                    uint32_t seed)
 {
     const FloatingPointMode hostMode = EnterSceneFloatingPointMode();
     try {
+        ReleaseParticlesAtUnload();
         // The grids are fixed; the rectangle only shapes the pattern's aspect.
-        scene.gridWidth = AccumulationGridWidth;
-        scene.gridHeight = AccumulationGridHeight;
-        scene.aspectFactor = AspectFactorFor(left, top, right, bottom);
-
+        FixGridAndAspect(scene, left, top, right, bottom);
         if (device != nullptr) {
-            CreateDeviceResources(device);
+            CreateDeviceResources(deviceResources, device, scene.gridWidth, scene.gridHeight);
         }
-
-        SeedGenerator(seed);
-        scene.cameraClockA = static_cast<int32_t>(static_cast<uint32_t>(DrawRandom()) % cameraClockStartRange);
-        scene.cameraClockB = static_cast<int32_t>(static_cast<uint32_t>(DrawRandom()) % cameraClockStartRange);
-        DrawPatternValues();
-
-        for (int n = 0; n < ParticlesPerSetup; ++n) {
-            if (!AppendNewParticle()) {
-                break;  // out of memory: keep what is there, stop appending
-            }
-        }
+        PopulateScene(scene, seed);
     } catch (...) {
     }
     LeaveSceneFloatingPointMode(hostMode);
@@ -106,7 +71,7 @@ int32_t WINAPI QueryDefaultSettings(uint32_t key, int32_t defaultValue)
 void WINAPI FreePlugin(uint32_t, uint32_t, uint32_t)
 {
     try {
-        ReleaseDeviceResources();
+        ReleaseDeviceResources(deviceResources);
     } catch (...) {
     }
 }
@@ -115,7 +80,7 @@ int32_t WINAPI SetupPlugin(IDirect3DDevice9* device, int32_t left, int32_t top, 
                            uint32_t, uint32_t)
 {
     // Seeded with the low 32 bits of the calendar time in whole seconds.
-    const uint32_t seed = static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr)));
+    const uint32_t seed = static_cast<uint32_t>(static_cast<uint64_t>(CalendarTime()));
     return SetupScene(device, left, top, right, bottom, seed);
 }
 
@@ -125,7 +90,7 @@ void WINAPI UpdateScene()
 {
     const FloatingPointMode hostMode = EnterSceneFloatingPointMode();
     try {
-        TickScene();
+        TickScene(scene);
     } catch (...) {
     }
     LeaveSceneFloatingPointMode(hostMode);
@@ -136,7 +101,7 @@ int32_t WINAPI RenderSceneOnScreen(uint32_t, IDirect3DDevice9* device, int32_t l
 {
     const FloatingPointMode hostMode = EnterSceneFloatingPointMode();
     try {
-        RenderFrame(device, left, top, right, bottom);
+        RenderFrame(scene, deviceResources, device, left, top, right, bottom);
     } catch (...) {
     }
     LeaveSceneFloatingPointMode(hostMode);

@@ -67,7 +67,3 @@ int32_t WINAPI ConfigPlugin(HWND parent);
 // calendar time; the tools use it to replay a scene. Nothing else differs.
 int32_t SetupScene(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right, int32_t bottom,
                    uint32_t seed);
-
-// The horizontal stretch of the pattern for a screen rectangle: 1.6 divided by
-// width / height, so 16:10 gives 1. An empty or inverted rectangle gets 1.
-float AspectFactorFor(int32_t left, int32_t top, int32_t right, int32_t bottom);

@@ -3,12 +3,11 @@
 #include <windows.h>
 
 #include "plugin/entry_points.h"
-#include "plugin/scene_state.h"
+#include "plugin/plugin_state.h"
 #include "resources/resource_ids.h"
 
-// Set to 0 when the dialog opens and to 1 by the ok button; ConfigPlugin
-// returns it. Both ways out end the dialog with the same result, 0.
-int32_t dialogConfirmed = 0;
+// Both ways out end the dialog with the same result, 0: the outcome travels
+// only through dialogConfirmed.
 
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM first, LPARAM)
 {
@@ -38,7 +37,7 @@ extern "C" int32_t WINAPI ConfigPlugin(HWND parent)
 {
     // Its result is not examined: if the dialog cannot be shown the procedure
     // never runs and the flag keeps what the last showing left.
-    DialogBoxParamA(static_cast<HINSTANCE>(scene.moduleInstance), MAKEINTRESOURCEA(IDD_SETTINGS), parent,
+    DialogBoxParamA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDD_SETTINGS), parent,
                     SettingsDialogProc, 0);
     return dialogConfirmed;
 }
@@ -46,7 +45,7 @@ extern "C" int32_t WINAPI ConfigPlugin(HWND parent)
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
-        scene.moduleInstance = instance;
+        moduleInstance = instance;
     }
     return TRUE;
 }

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "plugin/scene_state.h"
 
 // Upper left, upper right, lower left, lower right: a square of side 1.656
 // centred on the origin; the texture coordinates stop 0.005 short of every
@@ -27,20 +26,21 @@ void ReleaseReference(Resource*& reference)
 
 }  // namespace
 
-void CreateDeviceResources(IDirect3DDevice9* device)
+void CreateDeviceResources(DeviceResources& resources, IDirect3DDevice9* device, int32_t gridWidth,
+                           int32_t gridHeight)
 {
     // A host that sets up twice without freeing would otherwise leak the
     // earlier textures (about 11.5 MB of video memory per call).
-    ReleaseDeviceResources();
+    ReleaseDeviceResources(resources);
 
     // Results are not examined: a failed creation leaves its reference null,
     // and a frame without all three resources draws nothing of the scene.
     device->CreateVertexBuffer(QuadVertexBufferBytes, 0, QuadVertexFormat, D3DPOOL_DEFAULT,
-                               &scene.QuadVertexBuffer, nullptr);
-    device->CreateTexture(scene.gridWidth, scene.gridHeight, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8,
-                          D3DPOOL_DEFAULT, &scene.FullLayerTexture, nullptr);
-    device->CreateTexture(scene.gridWidth / 2, scene.gridHeight / 2, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8,
-                          D3DPOOL_DEFAULT, &scene.GlowLayerTexture, nullptr);
+                               &resources.QuadVertexBuffer, nullptr);
+    device->CreateTexture(gridWidth, gridHeight, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8,
+                          D3DPOOL_DEFAULT, &resources.FullLayerTexture, nullptr);
+    device->CreateTexture(gridWidth / 2, gridHeight / 2, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8,
+                          D3DPOOL_DEFAULT, &resources.GlowLayerTexture, nullptr);
 
     device->SetFVF(QuadVertexFormat);
     device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
@@ -53,30 +53,30 @@ void CreateDeviceResources(IDirect3DDevice9* device)
     device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
     device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
 
-    if (scene.QuadVertexBuffer != nullptr) {
+    if (resources.QuadVertexBuffer != nullptr) {
         void* vertexBytes = nullptr;
-        const HRESULT locked = scene.QuadVertexBuffer->Lock(0, sizeof(QuadVertices), &vertexBytes, 0);
+        const HRESULT locked = resources.QuadVertexBuffer->Lock(0, sizeof(QuadVertices), &vertexBytes, 0);
         // A failed lock leaves the quad unwritten rather than writing through
         // whatever the pointer holds.
         if (SUCCEEDED(locked) && vertexBytes != nullptr) {
             std::memcpy(vertexBytes, QuadVertices, sizeof(QuadVertices));
         }
-        scene.QuadVertexBuffer->Unlock();
+        resources.QuadVertexBuffer->Unlock();
     }
 
-    device->SetTexture(0, scene.FullLayerTexture);
-    device->SetTexture(0, scene.GlowLayerTexture);
+    device->SetTexture(0, resources.FullLayerTexture);
+    device->SetTexture(0, resources.GlowLayerTexture);
 }
 
-void ReleaseDeviceResources()
+void ReleaseDeviceResources(DeviceResources& resources)
 {
-    ReleaseReference(scene.GlowLayerTexture);
-    ReleaseReference(scene.FullLayerTexture);
-    ReleaseReference(scene.QuadVertexBuffer);
+    ReleaseReference(resources.GlowLayerTexture);
+    ReleaseReference(resources.FullLayerTexture);
+    ReleaseReference(resources.QuadVertexBuffer);
 }
 
-bool DeviceResourcesReady()
+bool DeviceResourcesReady(const DeviceResources& resources)
 {
-    return scene.FullLayerTexture != nullptr && scene.GlowLayerTexture != nullptr &&
-           scene.QuadVertexBuffer != nullptr;
+    return resources.FullLayerTexture != nullptr && resources.GlowLayerTexture != nullptr &&
+           resources.QuadVertexBuffer != nullptr;
 }

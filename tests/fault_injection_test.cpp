@@ -64,12 +64,12 @@ SimulationSnapshot TakeSnapshot()
                             scene.cameraPitch,  scene.cameraYaw,    scene.fovWobble};
     for (float value : floats) scalars.push_back(FloatBits(value));
     scalars.push_back(GeneratorState());
-    scalars.push_back(particles.count);
+    scalars.push_back(scene.particles.count);
     snapshot.hashes[scalarsPart] = HashBytes(scalars.data(), scalars.size() * sizeof(uint32_t));
-    snapshot.hashes[particlesPart] = HashBytes(particles.records, particles.count * sizeof(Particle));
-    snapshot.hashes[accumulationPart] = HashBytes(AccumulationGrid, sizeof(AccumulationGrid));
-    snapshot.hashes[glowPart] = HashBytes(GlowGrid, sizeof(GlowGrid));
-    snapshot.hashes[fullLayerPart] = HashBytes(FullLayerTexels, sizeof(FullLayerTexels));
+    snapshot.hashes[particlesPart] = HashBytes(scene.particles.records, scene.particles.count * sizeof(Particle));
+    snapshot.hashes[accumulationPart] = HashBytes(scene.AccumulationGrid, sizeof(scene.AccumulationGrid));
+    snapshot.hashes[glowPart] = HashBytes(scene.GlowGrid, sizeof(scene.GlowGrid));
+    snapshot.hashes[fullLayerPart] = HashBytes(scene.FullLayerTexels, sizeof(scene.FullLayerTexels));
     return snapshot;
 }
 
@@ -204,9 +204,9 @@ protected:
             for (const DeviceCall& call : device.Calls()) outcome.failedCallsInHealthyRun += call.failed ? 1 : 0;
             // FreePlugin must have let go of every reference before the device
             // (and with it every object) goes away.
-            EXPECT_EQ(nullptr, scene.FullLayerTexture);
-            EXPECT_EQ(nullptr, scene.GlowLayerTexture);
-            EXPECT_EQ(nullptr, scene.QuadVertexBuffer);
+            EXPECT_EQ(nullptr, deviceResources.FullLayerTexture);
+            EXPECT_EQ(nullptr, deviceResources.GlowLayerTexture);
+            EXPECT_EQ(nullptr, deviceResources.QuadVertexBuffer);
         }
         return outcome;
     }

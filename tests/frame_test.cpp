@@ -5,8 +5,8 @@
 
 #include "platform/software_device.h"
 #include "plugin/entry_points.h"
-#include "render/camera.h"
-#include "render/layer_update.h"
+#include "core/camera.h"
+#include "core/layers.h"
 #include "scene_fixture.h"
 
 namespace {
@@ -95,7 +95,7 @@ TEST_F(FrameTest, QuadBufferHoldsExactlyTheFourVertices)
 {
     SetupScene(&device_, 0, 0, 1920, 1200, 1);
     std::vector<uint8_t> bytes;
-    ASSERT_TRUE(SoftwareDevice::ReadVertexBytes(scene.QuadVertexBuffer, bytes));
+    ASSERT_TRUE(SoftwareDevice::ReadVertexBytes(deviceResources.QuadVertexBuffer, bytes));
     ASSERT_EQ(576u, bytes.size());
     const float expected[4][6] = {{-0.828f, 0.828f, 0.0f, 0, 0.005f, 0.005f},
                                   {0.828f, 0.828f, 0.0f, 0, 0.995f, 0.005f},
@@ -118,9 +118,9 @@ TEST_F(FrameTest, QuadBufferHoldsExactlyTheFourVertices)
 TEST_F(FrameTest, FreeReleasesGlowThenFullThenQuadOnce)
 {
     SetupScene(&device_, 0, 0, 1920, 1200, 1);
-    const int fullId = SoftwareDevice::IdOf(scene.FullLayerTexture);
-    const int glowId = SoftwareDevice::IdOf(scene.GlowLayerTexture);
-    const int quadId = SoftwareDevice::IdOf(scene.QuadVertexBuffer);
+    const int fullId = SoftwareDevice::IdOf(deviceResources.FullLayerTexture);
+    const int glowId = SoftwareDevice::IdOf(deviceResources.GlowLayerTexture);
+    const int quadId = SoftwareDevice::IdOf(deviceResources.QuadVertexBuffer);
     device_.ClearCallLog();
     FreePlugin(0, 0, 0);
     ASSERT_EQ(3u, device_.Calls().size()) << device_.DescribeCalls();
@@ -128,9 +128,9 @@ TEST_F(FrameTest, FreeReleasesGlowThenFullThenQuadOnce)
     EXPECT_EQ(fullId, device_.Calls()[1].objectId);
     EXPECT_EQ(quadId, device_.Calls()[2].objectId);
     for (const DeviceCall& call : device_.Calls()) EXPECT_EQ(CallKind::Release, call.kind);
-    EXPECT_EQ(nullptr, scene.FullLayerTexture);
-    EXPECT_EQ(nullptr, scene.GlowLayerTexture);
-    EXPECT_EQ(nullptr, scene.QuadVertexBuffer);
+    EXPECT_EQ(nullptr, deviceResources.FullLayerTexture);
+    EXPECT_EQ(nullptr, deviceResources.GlowLayerTexture);
+    EXPECT_EQ(nullptr, deviceResources.QuadVertexBuffer);
     device_.ClearCallLog();
     FreePlugin(0, 0, 0);
     EXPECT_TRUE(device_.Calls().empty());
@@ -171,8 +171,8 @@ TEST_F(FrameTest, FrameMakesItsCallsInOrder)
     EXPECT_EQ(0xFF000000u, calls[1].color);
     EXPECT_EQ(1.0f, calls[1].z);
     EXPECT_EQ(0u, calls[1].stencil);
-    EXPECT_EQ(SoftwareDevice::IdOf(scene.FullLayerTexture), calls[2].objectId);
-    EXPECT_EQ(SoftwareDevice::IdOf(scene.GlowLayerTexture), calls[4].objectId);
+    EXPECT_EQ(SoftwareDevice::IdOf(deviceResources.FullLayerTexture), calls[2].objectId);
+    EXPECT_EQ(SoftwareDevice::IdOf(deviceResources.GlowLayerTexture), calls[4].objectId);
     for (int n : {2, 4}) {
         EXPECT_EQ(0u, calls[n].level);
         EXPECT_FALSE(calls[n].rectGiven);
@@ -181,14 +181,14 @@ TEST_F(FrameTest, FrameMakesItsCallsInOrder)
     }
     EXPECT_EQ(static_cast<DWORD>(D3DTS_PROJECTION), calls[6].stateType);
     EXPECT_EQ(0u, calls[7].stage);
-    EXPECT_EQ(SoftwareDevice::IdOf(scene.QuadVertexBuffer), calls[7].objectId);
+    EXPECT_EQ(SoftwareDevice::IdOf(deviceResources.QuadVertexBuffer), calls[7].objectId);
     EXPECT_EQ(0u, calls[7].offset);
     EXPECT_EQ(24u, calls[7].stride);
     EXPECT_EQ(static_cast<DWORD>(D3DTS_WORLD), calls[8].stateType);
     EXPECT_EQ(static_cast<DWORD>(D3DTS_WORLD), calls[11].stateType);
     EXPECT_EQ(0, std::memcmp(&calls[8].matrix, &calls[11].matrix, sizeof(D3DMATRIX)));
-    EXPECT_EQ(SoftwareDevice::IdOf(scene.FullLayerTexture), calls[9].objectId);
-    EXPECT_EQ(SoftwareDevice::IdOf(scene.GlowLayerTexture), calls[12].objectId);
+    EXPECT_EQ(SoftwareDevice::IdOf(deviceResources.FullLayerTexture), calls[9].objectId);
+    EXPECT_EQ(SoftwareDevice::IdOf(deviceResources.GlowLayerTexture), calls[12].objectId);
     for (int n : {10, 13}) {
         EXPECT_EQ(D3DPT_TRIANGLESTRIP, calls[n].primitiveType);
         EXPECT_EQ(0u, calls[n].startVertex);
@@ -231,7 +231,7 @@ TEST_F(FrameTest, FrameWithoutResourcesOnlyBeginsClearsAndEnds)
 
     device_.FailNextCall(CallKind::CreateTexture);
     SetupScene(&device_, 0, 0, 1920, 1200, 1);
-    EXPECT_EQ(nullptr, scene.FullLayerTexture);
+    EXPECT_EQ(nullptr, deviceResources.FullLayerTexture);
     device_.ClearCallLog();
     const uint32_t generatorBefore = GeneratorState();
     Frame();
@@ -252,8 +252,8 @@ TEST_F(FrameTest, NullDeviceFrameDoesNothing)
 TEST_F(FrameTest, NullDeviceSetupSkipsOnlyTheDeviceSteps)
 {
     SetupScene(nullptr, 0, 0, 1920, 1200, 1);
-    EXPECT_EQ(2000u, particles.count);
-    EXPECT_FALSE(DeviceResourcesReady());
+    EXPECT_EQ(2000u, scene.particles.count);
+    EXPECT_FALSE(DeviceResourcesReady(deviceResources));
 }
 
 TEST_F(FrameTest, TextureShowsEveryTexelAsTheUpdateLastWroteIt)
@@ -266,10 +266,10 @@ TEST_F(FrameTest, TextureShowsEveryTexelAsTheUpdateLastWroteIt)
     std::vector<uint32_t> texels;
     int width = 0;
     int height = 0;
-    ASSERT_TRUE(SoftwareDevice::ReadTexels(scene.FullLayerTexture, texels, width, height));
+    ASSERT_TRUE(SoftwareDevice::ReadTexels(deviceResources.FullLayerTexture, texels, width, height));
     ASSERT_EQ(1920, width);
     ASSERT_EQ(1200, height);
-    EXPECT_EQ(0, std::memcmp(texels.data(), FullLayerTexels, sizeof(FullLayerTexels)));
+    EXPECT_EQ(0, std::memcmp(texels.data(), scene.FullLayerTexels, sizeof(scene.FullLayerTexels)));
     EXPECT_GT(device_.SentinelFillCount(), 0u);
 }
 
@@ -282,9 +282,9 @@ TEST_F(FrameTest, FailedLocksNeverStopTheSimulation)
         device_.FailNextCall(CallKind::LockRect);
         Frame();
     }
-    const std::vector<GridCell> failedGrid(AccumulationGrid, AccumulationGrid + 1920 * 1200);
-    const std::vector<GridCell> failedGlow(GlowGrid, GlowGrid + 960 * 600);
-    const std::vector<uint32_t> failedLayer(FullLayerTexels, FullLayerTexels + 1920 * 1200);
+    const std::vector<GridCell> failedGrid(scene.AccumulationGrid, scene.AccumulationGrid + 1920 * 1200);
+    const std::vector<GridCell> failedGlow(scene.GlowGrid, scene.GlowGrid + 960 * 600);
+    const std::vector<uint32_t> failedLayer(scene.FullLayerTexels, scene.FullLayerTexels + 1920 * 1200);
     FreePlugin(0, 0, 0);
     Reset();
     SetupScene(&healthy, 0, 0, 1920, 1200, 5);
@@ -292,9 +292,9 @@ TEST_F(FrameTest, FailedLocksNeverStopTheSimulation)
         UpdateScene();
         RenderSceneOnScreen(0, &healthy, 0, 0, 1920, 1200, 0, 0, 0, 0, 0);
     }
-    EXPECT_EQ(0, std::memcmp(failedGrid.data(), AccumulationGrid, sizeof(AccumulationGrid)));
-    EXPECT_EQ(0, std::memcmp(failedGlow.data(), GlowGrid, sizeof(GlowGrid)));
-    EXPECT_EQ(0, std::memcmp(failedLayer.data(), FullLayerTexels, sizeof(FullLayerTexels)));
+    EXPECT_EQ(0, std::memcmp(failedGrid.data(), scene.AccumulationGrid, sizeof(scene.AccumulationGrid)));
+    EXPECT_EQ(0, std::memcmp(failedGlow.data(), scene.GlowGrid, sizeof(scene.GlowGrid)));
+    EXPECT_EQ(0, std::memcmp(failedLayer.data(), scene.FullLayerTexels, sizeof(scene.FullLayerTexels)));
     FreePlugin(0, 0, 0);
 }
 
@@ -303,13 +303,13 @@ TEST_F(FrameTest, FailedVertexBufferLockLeavesTheQuadUnwritten)
     device_.FailNextCall(CallKind::Lock);
     SetupScene(&device_, 0, 0, 1920, 1200, 1);
     std::vector<uint8_t> bytes;
-    ASSERT_TRUE(SoftwareDevice::ReadVertexBytes(scene.QuadVertexBuffer, bytes));
+    ASSERT_TRUE(SoftwareDevice::ReadVertexBytes(deviceResources.QuadVertexBuffer, bytes));
     EXPECT_EQ(std::vector<uint8_t>(576, 0), bytes);
 }
 
 // The frame's own update skips cells it knows to be dark and clears only the
-// glow it wrote; it must come out exactly as the plain passes over everything.
-TEST_F(FrameTest, FrameUpdateEqualsThePlainPasses)
+// glow it wrote; it must come out exactly as the references over everything.
+TEST_F(FrameTest, FrameUpdateEqualsTheReferencePasses)
 {
     const size_t cells = static_cast<size_t>(AccumulationGridWidth) * AccumulationGridHeight;
     const size_t glowCells = static_cast<size_t>(GlowGridWidth) * GlowGridHeight;
@@ -322,31 +322,32 @@ TEST_F(FrameTest, FrameUpdateEqualsThePlainPasses)
             UpdateScene();
             if (n % 97 == 0) Frame();
         }
-        const std::vector<GridCell> gridBefore(AccumulationGrid, AccumulationGrid + cells);
-        const std::vector<uint32_t> layerBefore(FullLayerTexels, FullLayerTexels + cells);
+        const std::vector<GridCell> gridBefore(scene.AccumulationGrid, scene.AccumulationGrid + cells);
+        const std::vector<uint32_t> layerBefore(scene.FullLayerTexels, scene.FullLayerTexels + cells);
         const uint32_t generatorBefore = GeneratorState();
 
         Frame();
-        const std::vector<GridCell> frameGrid(AccumulationGrid, AccumulationGrid + cells);
-        const std::vector<GridCell> frameGlow(GlowGrid, GlowGrid + glowCells);
-        const std::vector<uint32_t> frameLayer(FullLayerTexels, FullLayerTexels + cells);
+        const std::vector<GridCell> frameGrid(scene.AccumulationGrid, scene.AccumulationGrid + cells);
+        const std::vector<GridCell> frameGlow(scene.GlowGrid, scene.GlowGrid + glowCells);
+        const std::vector<uint32_t> frameLayer(scene.FullLayerTexels, scene.FullLayerTexels + cells);
         std::vector<uint32_t> frameGlowTexels;
         int width = 0;
         int height = 0;
-        ASSERT_TRUE(SoftwareDevice::ReadTexels(scene.GlowLayerTexture, frameGlowTexels, width, height));
+        ASSERT_TRUE(SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, frameGlowTexels, width, height));
 
-        std::copy(gridBefore.begin(), gridBefore.end(), AccumulationGrid);
-        std::copy(layerBefore.begin(), layerBefore.end(), FullLayerTexels);
+        std::copy(gridBefore.begin(), gridBefore.end(), scene.AccumulationGrid);
+        std::copy(layerBefore.begin(), layerBefore.end(), scene.FullLayerTexels);
         SeedGenerator(generatorBefore);
-        FadePass(FullLayerTexels, AccumulationGridWidth * 4);
-        ParticleTexelPass(FullLayerTexels, AccumulationGridWidth * 4);
+        const TexelBuffer layer = {scene.FullLayerTexels, AccumulationGridWidth, AccumulationGridHeight,
+                                   AccumulationGridWidth * 4};
+        FadePassReference(scene, layer);
+        ParticleTexelPassReference(scene, layer);
         std::vector<uint32_t> glowTexels(glowCells, 0xDEADBEEFu);
-        GlowClearPass(glowTexels.data(), GlowGridWidth * 4);
-        HaloPass(glowTexels.data(), GlowGridWidth * 4);
+        GlowPassReference(scene, TexelBuffer{glowTexels.data(), GlowGridWidth, GlowGridHeight, GlowGridWidth * 4});
 
-        ASSERT_EQ(0, std::memcmp(frameGrid.data(), AccumulationGrid, cells * sizeof(GridCell))) << round;
-        ASSERT_EQ(0, std::memcmp(frameGlow.data(), GlowGrid, glowCells * sizeof(GridCell))) << round;
-        ASSERT_EQ(0, std::memcmp(frameLayer.data(), FullLayerTexels, cells * 4)) << round;
+        ASSERT_EQ(0, std::memcmp(frameGrid.data(), scene.AccumulationGrid, cells * sizeof(GridCell))) << round;
+        ASSERT_EQ(0, std::memcmp(frameGlow.data(), scene.GlowGrid, glowCells * sizeof(GridCell))) << round;
+        ASSERT_EQ(0, std::memcmp(frameLayer.data(), scene.FullLayerTexels, cells * 4)) << round;
         ASSERT_EQ(glowTexels, frameGlowTexels) << round;
     }
 }
@@ -388,18 +389,18 @@ TEST(Camera, DepthSwingsAroundTwoPointOne)
 
 TEST(Camera, WorldRotatesAboutTheCentreThenMovesAway)
 {
-    D3DXMATRIX world;
+    Matrix4x4 world;
     BuildWorldTransform(&world, 0, 0.0f, 0.0f);
-    EXPECT_EQ(1.0f, world._11);
-    EXPECT_EQ(1.0f, world._22);
-    EXPECT_EQ(0.0f, world._41);
-    EXPECT_NEAR(2.14, world._43, 1e-6);
+    EXPECT_EQ(1.0f, world.m[0][0]);
+    EXPECT_EQ(1.0f, world.m[1][1]);
+    EXPECT_EQ(0.0f, world.m[3][0]);
+    EXPECT_NEAR(2.14, world.m[3][2], 1e-6);
     BuildWorldTransform(&world, 0, 3.0f, 3.0f);
     // The quad's centre stays on the view axis whatever the rotation.
-    EXPECT_EQ(0.0f, world._41);
-    EXPECT_EQ(0.0f, world._42);
-    EXPECT_NEAR(2.14, world._43, 1e-6);
-    EXPECT_LT(world._11, 1.0f);
+    EXPECT_EQ(0.0f, world.m[3][0]);
+    EXPECT_EQ(0.0f, world.m[3][1]);
+    EXPECT_NEAR(2.14, world.m[3][2], 1e-6);
+    EXPECT_LT(world.m[0][0], 1.0f);
 }
 
 TEST_F(FrameTest, RenderedSceneShowsTrailsAndGlowOnBlack)

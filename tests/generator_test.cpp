@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "simulation/generator.h"
+#include "core/generator.h"
 
 // The classic sequence of this linear congruential generator from seed 1.
 TEST(Generator, SeedOneGivesTheClassicSequence)

@@ -1,10 +1,11 @@
-#include "render/layer_update.h"
+#include "core/layers.h"
 #include "scene_fixture.h"
 
 namespace {
 
-// The full layer's texels, as a texture locked with some padding per row.
-class LayerUpdateTest : public SceneTest {
+// The passes as the frame runs them and as their references define them,
+// every test on both: the layer textures locked with some padding per row.
+class LayerUpdateTest : public SceneTest, public ::testing::WithParamInterface<bool> {
 protected:
     static constexpr int kPitchTexels = AccumulationGridWidth + 16;
     static constexpr uint32_t kUntouched = 0x12345678u;
@@ -19,26 +20,53 @@ protected:
         glowTexels_.assign(static_cast<size_t>(kPitchTexels) * GlowGridHeight, kUntouched);
     }
 
+    static bool Reference() { return GetParam(); }
+
+    TexelBuffer FullTexels()
+    {
+        return TexelBuffer{texels_.data(), AccumulationGridWidth, AccumulationGridHeight, kPitchTexels * 4};
+    }
+    TexelBuffer GlowTexels() { return TexelBuffer{glowTexels_.data(), GlowGridWidth, GlowGridHeight, kPitchTexels * 4}; }
+
     uint32_t Texel(int x, int y) const { return texels_[static_cast<size_t>(y) * kPitchTexels + x]; }
     uint32_t GlowTexel(int x, int y) const { return glowTexels_[static_cast<size_t>(y) * kPitchTexels + x]; }
 
     // Fades with scripted lattice draws: the row phase's, then one column
-    // phase's per row. Returns the number of draws taken.
+    // phase's per row. Returns the number of draws taken. The tests write
+    // grid cells directly, so every cell counts as lit.
     uint32_t FadeWith(int32_t rowDraw, int32_t columnDraw)
     {
+        std::memset(scene.litCells, 0xFF, sizeof(scene.litCells));
         script_.assign(1 + 240, columnDraw);
         script_[0] = rowDraw;
         ScriptDraws(script_.data(), static_cast<uint32_t>(script_.size()));
-        FadePass(texels_.data(), kPitchTexels * 4);
+        if (Reference()) {
+            FadePassReference(scene, FullTexels());
+        } else {
+            FadeLattice(scene, FullTexels());
+        }
         const uint32_t used = static_cast<uint32_t>(script_.size()) - ScriptedDrawsLeft();
         ScriptDraws(nullptr, 0);
         return used;
     }
 
-    void RunGlowPasses()
+    void RefreshTexels()
     {
-        GlowClearPass(glowTexels_.data(), kPitchTexels * 4);
-        HaloPass(glowTexels_.data(), kPitchTexels * 4);
+        if (Reference()) {
+            ParticleTexelPassReference(scene, FullTexels());
+        } else {
+            RefreshParticleTexels(scene, FullTexels());
+        }
+    }
+
+    void RunGlowPasses(bool withTexels = true)
+    {
+        const TexelBuffer texels = withTexels ? GlowTexels() : TexelBuffer{nullptr, GlowGridWidth, GlowGridHeight, 0};
+        if (Reference()) {
+            GlowPassReference(scene, texels);
+        } else {
+            UpdateGlowTexels(scene, texels);
+        }
     }
 
     static void AddParticleAt(int pixelX, int pixelY, float kernelWeight)
@@ -49,13 +77,18 @@ protected:
         for (auto& column : p.kernel.cells) {
             for (GridCell& cell : column) cell = GridCell{kernelWeight, kernelWeight, kernelWeight, 0.0f};
         }
-        ASSERT_TRUE(AppendParticle(p));
+        ASSERT_TRUE(AppendParticle(scene, p));
     }
 
     std::vector<uint32_t> texels_;
     std::vector<uint32_t> glowTexels_;
     std::vector<int32_t> script_;
 };
+
+INSTANTIATE_TEST_SUITE_P(FrameAndReference, LayerUpdateTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Reference" : "Frame");
+                         });
 
 TEST(PackTexel, OpaqueWithTruncatedChannelsInTheirBytes)
 {
@@ -64,7 +97,7 @@ TEST(PackTexel, OpaqueWithTruncatedChannelsInTheirBytes)
     EXPECT_EQ(0xFF05984Cu, PackTexel(5.348f, 152.8f, 76.4f));
 }
 
-TEST_F(LayerUpdateTest, FadeAfterSettlingDropsDimValuesAndKeepsBrightOnes)
+TEST_P(LayerUpdateTest, FadeAfterSettlingDropsDimValuesAndKeepsBrightOnes)
 {
     Cell(0, 0) = GridCell{200.0f, 7.0f, 6.0f, 3.0f};
     Cell(5, 0) = GridCell{0.0f, 0.0f, 200.0f, 0.0f};
@@ -81,7 +114,7 @@ TEST_F(LayerUpdateTest, FadeAfterSettlingDropsDimValuesAndKeepsBrightOnes)
     EXPECT_EQ(0xFF980000u, Texel(5, 0));
 }
 
-TEST_F(LayerUpdateTest, FadeOfSevenRedKeepsTheFraction)
+TEST_P(LayerUpdateTest, FadeOfSevenRedKeepsTheFraction)
 {
     Cell(10, 10) = GridCell{0.0f, 0.0f, 7.0f, 0.0f};
     scene.ticksSinceReseed = 300;
@@ -90,7 +123,7 @@ TEST_F(LayerUpdateTest, FadeOfSevenRedKeepsTheFraction)
     EXPECT_EQ(0xFF050000u, Texel(10, 10));
 }
 
-TEST_F(LayerUpdateTest, FadeIsStrongerWhileANewPatternSettles)
+TEST_P(LayerUpdateTest, FadeIsStrongerWhileANewPatternSettles)
 {
     Cell(0, 0) = GridCell{200.0f, 0.0f, 200.0f, 0.0f};
     scene.ticksSinceReseed = 299;
@@ -100,16 +133,16 @@ TEST_F(LayerUpdateTest, FadeIsStrongerWhileANewPatternSettles)
     EXPECT_EQ(0xFF4C007Fu, Texel(0, 0));
 }
 
-TEST_F(LayerUpdateTest, EmptyCellIsSkippedAndItsTexelKept)
+TEST_P(LayerUpdateTest, EmptyCellIsSkippedAndItsTexelKept)
 {
     FadeWith(0, 0);
     EXPECT_EQ(kUntouched, Texel(0, 0));
     EXPECT_EQ(kUntouched, Texel(5, 5));
 }
 
-TEST_F(LayerUpdateTest, LatticeVisitsOneCellInTwentyFive)
+TEST_P(LayerUpdateTest, LatticeVisitsOneCellInTwentyFive)
 {
-    for (GridCell& cell : AccumulationGrid) cell.red = 100.0f;
+    for (GridCell& cell : scene.AccumulationGrid) cell.red = 100.0f;
     // Draws 13107 and 19661 give phases 2 and 3.
     EXPECT_EQ(241u, FadeWith(13107, 19661));
     int visited = 0;
@@ -123,9 +156,9 @@ TEST_F(LayerUpdateTest, LatticeVisitsOneCellInTwentyFive)
     EXPECT_EQ(240 * 384, visited);
 }
 
-TEST_F(LayerUpdateTest, HighestPhaseStartsAtFiveAndSkipsARow)
+TEST_P(LayerUpdateTest, HighestPhaseStartsAtFiveAndSkipsARow)
 {
-    for (GridCell& cell : AccumulationGrid) cell.red = 100.0f;
+    for (GridCell& cell : scene.AccumulationGrid) cell.red = 100.0f;
     // Row phase 5: rows 5 to 1195, 239 rows, so 240 draws in all.
     EXPECT_EQ(240u, FadeWith(32767, 32767));
     EXPECT_EQ(kUntouched, Texel(0, 0));
@@ -135,11 +168,11 @@ TEST_F(LayerUpdateTest, HighestPhaseStartsAtFiveAndSkipsARow)
     EXPECT_EQ(kUntouched, Texel(0, 5));
 }
 
-TEST_F(LayerUpdateTest, ParticleAtTheOriginRefreshesOnlyFourTexels)
+TEST_P(LayerUpdateTest, ParticleAtTheOriginRefreshesOnlyFourTexels)
 {
-    for (GridCell& cell : AccumulationGrid) cell = GridCell{1.0f, 2.0f, 300.0f, 0.0f};
+    for (GridCell& cell : scene.AccumulationGrid) cell = GridCell{1.0f, 2.0f, 300.0f, 0.0f};
     AddParticleAt(0, 0, 0.0f);
-    ParticleTexelPass(texels_.data(), kPitchTexels * 4);
+    RefreshTexels();
     for (int y = 0; y < 5; ++y) {
         for (int x = 0; x < 5; ++x) {
             const bool refreshed = x >= 1 && x <= 2 && y >= 1 && y <= 2;
@@ -150,11 +183,11 @@ TEST_F(LayerUpdateTest, ParticleAtTheOriginRefreshesOnlyFourTexels)
     EXPECT_EQ(300.0f, Cell(1, 1).red);
 }
 
-TEST_F(LayerUpdateTest, ParticleSquareNearTheRightEdge)
+TEST_P(LayerUpdateTest, ParticleSquareNearTheRightEdge)
 {
-    for (GridCell& cell : AccumulationGrid) cell.green = 9.0f;
+    for (GridCell& cell : scene.AccumulationGrid) cell.green = 9.0f;
     AddParticleAt(1909, 600, 0.0f);
-    ParticleTexelPass(texels_.data(), kPitchTexels * 4);
+    RefreshTexels();
     for (int x = 1900; x < 1920; ++x) {
         const bool refreshed = x >= 1906 && x <= 1911;
         EXPECT_EQ(refreshed, Texel(x, 600) != kUntouched) << x;
@@ -165,7 +198,7 @@ TEST_F(LayerUpdateTest, ParticleSquareNearTheRightEdge)
     EXPECT_EQ(kUntouched, Texel(1906, 603));
 }
 
-TEST_F(LayerUpdateTest, GlowOutsideAllHalosIsTransparentBlack)
+TEST_P(LayerUpdateTest, GlowOutsideAllHalosIsTransparentBlack)
 {
     AddParticleAt(1000, 600, 0.5f);
     RunGlowPasses();
@@ -178,7 +211,7 @@ TEST_F(LayerUpdateTest, GlowOutsideAllHalosIsTransparentBlack)
     EXPECT_EQ(kUntouched, GlowTexel(960, 0));  // the row's padding
 }
 
-TEST_F(LayerUpdateTest, HaloAtTheRightEdgeSpansColumns950To958)
+TEST_P(LayerUpdateTest, HaloAtTheRightEdgeSpansColumns950To958)
 {
     AddParticleAt(1909, 600, 0.5f);
     RunGlowPasses();
@@ -187,7 +220,7 @@ TEST_F(LayerUpdateTest, HaloAtTheRightEdgeSpansColumns950To958)
     }
 }
 
-TEST_F(LayerUpdateTest, HaloAtTheOriginCoversCellsOneToFour)
+TEST_P(LayerUpdateTest, HaloAtTheOriginCoversCellsOneToFour)
 {
     AddParticleAt(0, 0, 0.5f);
     RunGlowPasses();
@@ -198,7 +231,7 @@ TEST_F(LayerUpdateTest, HaloAtTheOriginCoversCellsOneToFour)
     }
 }
 
-TEST_F(LayerUpdateTest, OddPixelPutsTheHaloCentreAtTheFloorOfItsHalf)
+TEST_P(LayerUpdateTest, OddPixelPutsTheHaloCentreAtTheFloorOfItsHalf)
 {
     AddParticleAt(3, 41, 0.5f);  // hx 1, hy 20
     RunGlowPasses();
@@ -209,7 +242,7 @@ TEST_F(LayerUpdateTest, OddPixelPutsTheHaloCentreAtTheFloorOfItsHalf)
     EXPECT_EQ(0u, GlowTexel(1, 15));
 }
 
-TEST_F(LayerUpdateTest, HaloColourFollowsTheKernelAndTheGridBeneath)
+TEST_P(LayerUpdateTest, HaloColourFollowsTheKernelAndTheGridBeneath)
 {
     Cell(1000, 600) = GridCell{10.0f, 20.0f, 30.0f, 0.0f};
     AddParticleAt(1000, 600, 0.5f);
@@ -222,7 +255,7 @@ TEST_F(LayerUpdateTest, HaloColourFollowsTheKernelAndTheGridBeneath)
     EXPECT_EQ(0xFF823232u, GlowTexel(500, 300));
 }
 
-TEST_F(LayerUpdateTest, HalosAddUpAndAreCappedAt255)
+TEST_P(LayerUpdateTest, HalosAddUpAndAreCappedAt255)
 {
     Cell(1000, 600) = GridCell{100.0f, 100.0f, 100.0f, 0.0f};
     AddParticleAt(1000, 600, 0.5f);
@@ -235,7 +268,7 @@ TEST_F(LayerUpdateTest, HalosAddUpAndAreCappedAt255)
     EXPECT_EQ(0xFFFFFFFFu, GlowTexel(500, 300));
 }
 
-TEST_F(LayerUpdateTest, ZeroWeightCellIsWrittenOnlyWhenItHoldsColour)
+TEST_P(LayerUpdateTest, ZeroWeightCellIsWrittenOnlyWhenItHoldsColour)
 {
     Cell(1002, 600) = GridCell{0.0f, 0.0f, 3.0f, 0.0f};  // under glow cell (501, 300)
     AddParticleAt(1000, 600, 0.0f);
@@ -244,28 +277,50 @@ TEST_F(LayerUpdateTest, ZeroWeightCellIsWrittenOnlyWhenItHoldsColour)
     EXPECT_EQ(0xFF030000u, GlowTexel(501, 300));  // the grid's colour passes through
 }
 
-TEST_F(LayerUpdateTest, NonZeroWeightWritesOpaqueEvenWhenBlack)
+TEST_P(LayerUpdateTest, NonZeroWeightWritesOpaqueEvenWhenBlack)
 {
     AddParticleAt(1000, 600, 0.001f);
     RunGlowPasses();
     EXPECT_EQ(0xFF000000u, GlowTexel(500, 300));
 }
 
-TEST_F(LayerUpdateTest, GlowGridIsRebuiltFromNothingEveryFrame)
+TEST_P(LayerUpdateTest, GlowGridIsRebuiltFromNothingEveryFrame)
+{
+    Cell(1000, 600) = GridCell{10.0f, 20.0f, 30.0f, 0.0f};
+    AddParticleAt(1000, 600, 0.5f);
+    RunGlowPasses();
+    ASSERT_EQ(130.0f, Glow(500, 300).red);
+    // The particle moves away: its old halo is gone from grid and texels,
+    // every field of every cell, and the new one is laid from nothing.
+    scene.particles.records[0].pixelX = 1200;
+    RunGlowPasses();
+    for (int y = 296; y <= 304; ++y) {
+        for (int x = 496; x <= 504; ++x) {
+            const GridCell& cell = Glow(x, y);
+            EXPECT_TRUE(cell.blue == 0.0f && cell.green == 0.0f && cell.red == 0.0f && cell.extra == 0.0f)
+                << x << "," << y;
+            EXPECT_EQ(0u, GlowTexel(x, y)) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(85.0f, Glow(600, 300).red);  // 1.5 x 0 + 170 x 0.5
+}
+
+// The frame's glow clears only what its halos wrote (only the halos write
+// glow); the reference clears every cell.
+TEST_F(SceneTest, ReferenceGlowClearsEveryCell)
 {
     Glow(123, 45).red = 99.0f;
     Glow(123, 45).extra = 7.0f;
-    RunGlowPasses();
+    GlowPassReference(scene, TexelBuffer{nullptr, GlowGridWidth, GlowGridHeight, 0});
     EXPECT_EQ(0.0f, Glow(123, 45).red);
     EXPECT_EQ(0.0f, Glow(123, 45).extra);
 }
 
-TEST_F(LayerUpdateTest, PassesRunOnTheGridsWithoutTexels)
+TEST_P(LayerUpdateTest, PassesRunOnTheGridsWithoutTexels)
 {
     Cell(1000, 600) = GridCell{10.0f, 20.0f, 30.0f, 0.0f};
     AddParticleAt(1000, 600, 0.5f);
-    GlowClearPass(nullptr, 0);
-    HaloPass(nullptr, 0);
+    RunGlowPasses(false);
     EXPECT_EQ(130.0f, Glow(500, 300).red);
 }
 

@@ -97,8 +97,8 @@ std::string ScalarViolation()
 // The first particle with a field out of its range, or empty.
 std::string ParticleViolation()
 {
-    for (uint32_t n = 0; n < particles.count; ++n) {
-        const Particle& p = particles.records[n];
+    for (uint32_t n = 0; n < scene.particles.count; ++n) {
+        const Particle& p = scene.particles.records[n];
         std::ostringstream text;
         // A life that runs out restarts within the same step, so after a tick
         // no particle is left at 0.
@@ -136,7 +136,7 @@ std::string GridViolation(const GridCell* cells, int width, int height, const ch
 std::string FullLayerViolation()
 {
     for (int n = 0; n < AccumulationGridWidth * AccumulationGridHeight; ++n) {
-        const uint32_t texel = FullLayerTexels[n];
+        const uint32_t texel = scene.FullLayerTexels[n];
         if (texel != 0 && (texel >> 24) != 0xFFu) {
             std::ostringstream text;
             text << "full-layer texel (" << n % AccumulationGridWidth << ", " << n / AccumulationGridWidth
@@ -153,7 +153,7 @@ std::string GlowTexelViolation(int& opaque)
     std::vector<uint32_t> texels;
     int width = 0;
     int height = 0;
-    if (!SoftwareDevice::ReadTexels(scene.GlowLayerTexture, texels, width, height)) return "glow texture unreadable";
+    if (!SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, texels, width, height)) return "glow texture unreadable";
     opaque = 0;
     for (size_t n = 0; n < texels.size(); ++n) {
         if (texels[n] != 0 && (texels[n] >> 24) != 0xFFu) {
@@ -169,15 +169,15 @@ std::string GlowTexelViolation(int& opaque)
 void CheckEverything(int tick)
 {
     SCOPED_TRACE("after tick " + std::to_string(tick));
-    EXPECT_EQ("", GridViolation(AccumulationGrid, AccumulationGridWidth, AccumulationGridHeight, "accumulation"));
-    EXPECT_EQ("", GridViolation(GlowGrid, GlowGridWidth, GlowGridHeight, "glow"));
+    EXPECT_EQ("", GridViolation(scene.AccumulationGrid, AccumulationGridWidth, AccumulationGridHeight, "accumulation"));
+    EXPECT_EQ("", GridViolation(scene.GlowGrid, GlowGridWidth, GlowGridHeight, "glow"));
     EXPECT_EQ("", FullLayerViolation());
 }
 
 TEST_F(LongRunTest, LongRunKeepsEveryValueInItsRange)
 {
     SetupScene(&device_, 0, 0, 1920, 1200, 20240229);
-    particles.count = particlesInLongRun;
+    scene.particles.count = particlesInLongRun;
     int redraws = 0;
     int equationTypesSeen = 0;
     for (int tick = 1; tick <= longRunTicks; ++tick) {
@@ -202,7 +202,7 @@ TEST_F(LongRunTest, LongRunKeepsEveryValueInItsRange)
     EXPECT_EQ(longRunTicks / ticksBetweenRedraws, redraws);
     // Over many re-draws the scene must have gone through several families.
     EXPECT_GE(__builtin_popcount(equationTypesSeen), 3);
-    EXPECT_EQ(particlesInLongRun, particles.count);
+    EXPECT_EQ(particlesInLongRun, scene.particles.count);
 }
 
 TEST_F(LongRunTest, FrameOnEveryTickKeepsEveryTexelOpaqueOrUntouched)
@@ -235,7 +235,7 @@ TEST_F(LongRunTest, FrameOnEveryTickKeepsEveryTexelOpaqueOrUntouched)
     }
     CheckEverything(ticksWithFrameEveryTick);
     ASSERT_EQ("", GlowTexelViolation(opaqueGlow));
-    for (uint32_t texel : FullLayerTexels) emptyFullTexels += texel == 0 ? 1 : 0;
+    for (uint32_t texel : scene.FullLayerTexels) emptyFullTexels += texel == 0 ? 1 : 0;
     // Halos are drawn (81 cells per particle at most, overlapping), and not
     // every texel of the full layer has been reached yet.
     EXPECT_GT(opaqueGlow, 2000);
@@ -252,16 +252,16 @@ TEST_F(LongRunTest, HundredSetupFreeCyclesBalanceReferencesAndGrowTheListByTwoTh
     std::vector<Particle> previousRecords;
     for (int cycle = 1; cycle <= setupCycles; ++cycle) {
         SCOPED_TRACE("cycle " + std::to_string(cycle));
-        const uint32_t countBefore = particles.count;
+        const uint32_t countBefore = scene.particles.count;
         if (countBefore > 0) {
-            previousRecords.assign(particles.records + countBefore - 2000, particles.records + countBefore);
+            previousRecords.assign(scene.particles.records + countBefore - 2000, scene.particles.records + countBefore);
         }
         ASSERT_EQ(1, SetupPlugin(&device_, 0, 0, 1920, 1200, 0, 0));
-        ASSERT_EQ(static_cast<uint32_t>(2000 * cycle), particles.count);
-        if (cycle == 1) firstRecords.assign(particles.records, particles.records + 2000);
-        ASSERT_EQ(0, std::memcmp(firstRecords.data(), particles.records, 2000 * sizeof(Particle)));
+        ASSERT_EQ(static_cast<uint32_t>(2000 * cycle), scene.particles.count);
+        if (cycle == 1) firstRecords.assign(scene.particles.records, scene.particles.records + 2000);
+        ASSERT_EQ(0, std::memcmp(firstRecords.data(), scene.particles.records, 2000 * sizeof(Particle)));
         if (countBefore > 0) {
-            ASSERT_EQ(0, std::memcmp(previousRecords.data(), particles.records + countBefore - 2000,
+            ASSERT_EQ(0, std::memcmp(previousRecords.data(), scene.particles.records + countBefore - 2000,
                                      2000 * sizeof(Particle)));
         }
         ASSERT_EQ(3, device_.LiveObjectCount());

@@ -1,6 +1,6 @@
 // Our D3DX matrix functions: layouts, what they do to points, and the
 // aliasing and rounding that the camera code relies on.
-#include "render/graphics.h"
+#include "core/matrices.h"
 
 #include <gtest/gtest.h>
 
@@ -17,24 +17,24 @@ struct Vector4 {
 };
 
 // p x M with row vectors, in double so the check adds no rounding of its own.
-Vector4 Transform(const Vector4& p, const D3DXMATRIX& m)
+Vector4 Transform(const Vector4& p, const Matrix4x4& m)
 {
     Vector4 r;
-    r.x = p.x * m._11 + p.y * m._21 + p.z * m._31 + p.w * m._41;
-    r.y = p.x * m._12 + p.y * m._22 + p.z * m._32 + p.w * m._42;
-    r.z = p.x * m._13 + p.y * m._23 + p.z * m._33 + p.w * m._43;
-    r.w = p.x * m._14 + p.y * m._24 + p.z * m._34 + p.w * m._44;
+    r.x = p.x * m.m[0][0] + p.y * m.m[1][0] + p.z * m.m[2][0] + p.w * m.m[3][0];
+    r.y = p.x * m.m[0][1] + p.y * m.m[1][1] + p.z * m.m[2][1] + p.w * m.m[3][1];
+    r.z = p.x * m.m[0][2] + p.y * m.m[1][2] + p.z * m.m[2][2] + p.w * m.m[3][2];
+    r.w = p.x * m.m[0][3] + p.y * m.m[1][3] + p.z * m.m[2][3] + p.w * m.m[3][3];
     return r;
 }
 
-D3DXMATRIX Matrix(const float (&values)[16])
+Matrix4x4 Matrix(const float (&values)[16])
 {
-    D3DXMATRIX m;
+    Matrix4x4 m;
     std::memcpy(m.m, values, sizeof(values));
     return m;
 }
 
-D3DXMATRIX Identity()
+Matrix4x4 Identity()
 {
     return Matrix({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
 }
@@ -46,7 +46,7 @@ uint32_t Bits(float value)
     return bits;
 }
 
-void ExpectSameBits(const D3DXMATRIX& expected, const D3DXMATRIX& actual)
+void ExpectSameBits(const Matrix4x4& expected, const Matrix4x4& actual)
 {
     for (int row = 0; row < 4; ++row)
         for (int column = 0; column < 4; ++column)
@@ -64,17 +64,17 @@ void ExpectNear(const Vector4& expected, const Vector4& actual, double tolerance
 }
 
 // The elementary D3DX rotations, written out independently of the combined one.
-D3DXMATRIX RotationX(float a)
+Matrix4x4 RotationX(float a)
 {
     const float c = std::cos(a), s = std::sin(a);
     return Matrix({1, 0, 0, 0, 0, c, s, 0, 0, -s, c, 0, 0, 0, 0, 1});
 }
-D3DXMATRIX RotationY(float a)
+Matrix4x4 RotationY(float a)
 {
     const float c = std::cos(a), s = std::sin(a);
     return Matrix({c, 0, -s, 0, 0, 1, 0, 0, s, 0, c, 0, 0, 0, 0, 1});
 }
-D3DXMATRIX RotationZ(float a)
+Matrix4x4 RotationZ(float a)
 {
     const float c = std::cos(a), s = std::sin(a);
     return Matrix({c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
@@ -84,21 +84,21 @@ D3DXMATRIX RotationZ(float a)
 
 TEST(MatrixTranslation, ZeroOffsetIsTheIdentity)
 {
-    D3DXMATRIX t;
+    Matrix4x4 t;
     D3DXMatrixTranslation(&t, 0.0f, 0.0f, 0.0f);
     ExpectSameBits(Identity(), t);
 }
 
 TEST(MatrixTranslation, OffsetSitsInTheLastRow)
 {
-    D3DXMATRIX t;
+    Matrix4x4 t;
     EXPECT_EQ(&t, D3DXMatrixTranslation(&t, 4.0f, -5.0f, 2.1f));
     ExpectSameBits(Matrix({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 4.0f, -5.0f, 2.1f, 1}), t);
 }
 
 TEST(MatrixTranslation, MovesPointsButNotDirections)
 {
-    D3DXMATRIX t;
+    Matrix4x4 t;
     D3DXMatrixTranslation(&t, 4.0f, -5.0f, 6.5f);
     ExpectNear({5, -3, 9.5, 1}, Transform({1, 2, 3, 1}, t), 0.0);
     ExpectNear({1, 2, 3, 0}, Transform({1, 2, 3, 0}, t), 0.0);
@@ -108,10 +108,10 @@ TEST(MatrixTranslation, MovesPointsButNotDirections)
 
 TEST(MatrixPerspectiveFovLH, HasTheLeftHandedLayout)
 {
-    D3DXMATRIX p;
+    Matrix4x4 p;
     EXPECT_EQ(&p, D3DXMatrixPerspectiveFovLH(&p, 0.9f, 1.5f, 1.0f, 3.0f));
-    const float yScale = p._22;
-    const float xScale = p._11;
+    const float yScale = p.m[1][1];
+    const float xScale = p.m[0][0];
     // zf/(zf-zn) = 1.5 and -zn*zf/(zf-zn) = -1.5 are exact.
     ExpectSameBits(Matrix({xScale, 0, 0, 0, 0, yScale, 0, 0, 0, 0, 1.5f, 1, 0, 0, -1.5f, 0}), p);
     EXPECT_NEAR(1.0 / std::tan(0.45), yScale, 2e-7 * yScale);
@@ -120,31 +120,31 @@ TEST(MatrixPerspectiveFovLH, HasTheLeftHandedLayout)
 
 TEST(MatrixPerspectiveFovLH, DepthTermsForAnotherExactRange)
 {
-    D3DXMATRIX p;
+    Matrix4x4 p;
     D3DXMatrixPerspectiveFovLH(&p, 1.0f, 1.0f, 2.0f, 6.0f);
-    EXPECT_EQ(Bits(1.5f), Bits(p._33));
-    EXPECT_EQ(Bits(-3.0f), Bits(p._43));
+    EXPECT_EQ(Bits(1.5f), Bits(p.m[2][2]));
+    EXPECT_EQ(Bits(-3.0f), Bits(p.m[3][2]));
 }
 
 TEST(MatrixPerspectiveFovLH, HorizontalScaleIsVerticalScaleOverAspect)
 {
-    D3DXMATRIX square, wide, quadruple;
+    Matrix4x4 square, wide, quadruple;
     D3DXMatrixPerspectiveFovLH(&square, 0.7853982f, 1.0f, 0.1f, 100.0f);
     D3DXMatrixPerspectiveFovLH(&wide, 0.7853982f, 2.0f, 0.1f, 100.0f);
     D3DXMatrixPerspectiveFovLH(&quadruple, 0.7853982f, 0.25f, 0.1f, 100.0f);
     // Scaling by a power of two is exact, so these hold to the bit.
-    EXPECT_EQ(Bits(square._22), Bits(square._11));
-    EXPECT_EQ(Bits(square._22), Bits(wide._22));
-    EXPECT_EQ(Bits(square._22 * 0.5f), Bits(wide._11));
-    EXPECT_EQ(Bits(square._22 * 4.0f), Bits(quadruple._11));
+    EXPECT_EQ(Bits(square.m[1][1]), Bits(square.m[0][0]));
+    EXPECT_EQ(Bits(square.m[1][1]), Bits(wide.m[1][1]));
+    EXPECT_EQ(Bits(square.m[1][1] * 0.5f), Bits(wide.m[0][0]));
+    EXPECT_EQ(Bits(square.m[1][1] * 4.0f), Bits(quadruple.m[0][0]));
 }
 
 TEST(MatrixPerspectiveFovLH, FortyFiveDegreesGivesCotangentOfHalfTheAngle)
 {
-    D3DXMATRIX p;
+    Matrix4x4 p;
     D3DXMatrixPerspectiveFovLH(&p, 0.7853982f, 1.0f, 0.1f, 100.0f);
     // cot(22.5 degrees) = 1 + sqrt(2).
-    EXPECT_NEAR(1.0 + std::sqrt(2.0), p._22, 2.5e-7);
+    EXPECT_NEAR(1.0 + std::sqrt(2.0), p.m[1][1], 2.5e-7);
 }
 
 TEST(MatrixPerspectiveFovLH, MapsNearPlaneToDepthZeroAndFarPlaneToOne)
@@ -152,7 +152,7 @@ TEST(MatrixPerspectiveFovLH, MapsNearPlaneToDepthZeroAndFarPlaneToOne)
     const float planes[][2] = {{0.1f, 100.0f}, {1.0f, 3.0f}, {0.5f, 7.25f}, {2.0f, 1000.0f}};
     for (const auto& plane : planes) {
         const float zn = plane[0], zf = plane[1];
-        D3DXMATRIX p;
+        Matrix4x4 p;
         D3DXMatrixPerspectiveFovLH(&p, 1.2f, 1.0f, zn, zf);
         const Vector4 nearPoint = Transform({0, 0, zn, 1}, p);
         const Vector4 farPoint = Transform({0, 0, zf, 1}, p);
@@ -172,7 +172,7 @@ TEST(MatrixPerspectiveFovLH, MapsFieldOfViewEdgesToTheViewportEdges)
     const float aspects[] = {1.0f, 2.0f, 0.75f};
     for (float fovy : fovs) {
         for (float aspect : aspects) {
-            D3DXMATRIX p;
+            Matrix4x4 p;
             D3DXMatrixPerspectiveFovLH(&p, fovy, aspect, 0.1f, 100.0f);
             const double depth = 7.0;
             const double halfHeight = depth * std::tan(fovy / 2.0);
@@ -191,10 +191,10 @@ TEST(MatrixPerspectiveFovLH, MapsFieldOfViewEdgesToTheViewportEdges)
 
 TEST(MatrixRotationYawPitchRoll, NoAnglesGiveTheIdentity)
 {
-    D3DXMATRIX r;
+    Matrix4x4 r;
     EXPECT_EQ(&r, D3DXMatrixRotationYawPitchRoll(&r, 0.0f, 0.0f, 0.0f));
     // Compared by value: _32 is -sin(pitch), here -0.
-    const D3DXMATRIX identity = Identity();
+    const Matrix4x4 identity = Identity();
     for (int row = 0; row < 4; ++row)
         for (int column = 0; column < 4; ++column)
             EXPECT_EQ(identity.m[row][column], r.m[row][column]) << "element _" << row + 1 << column + 1;
@@ -202,7 +202,7 @@ TEST(MatrixRotationYawPitchRoll, NoAnglesGiveTheIdentity)
 
 TEST(MatrixRotationYawPitchRoll, YawTurnsDepthTowardsX)
 {
-    D3DXMATRIX r;
+    Matrix4x4 r;
     D3DXMatrixRotationYawPitchRoll(&r, HalfPi, 0.0f, 0.0f);
     ExpectNear({1, 0, 0, 1}, Transform({0, 0, 1, 1}, r), 1e-7);
     ExpectNear({0, 0, -1, 1}, Transform({1, 0, 0, 1}, r), 1e-7);
@@ -211,7 +211,7 @@ TEST(MatrixRotationYawPitchRoll, YawTurnsDepthTowardsX)
 
 TEST(MatrixRotationYawPitchRoll, PitchTurnsYTowardsDepth)
 {
-    D3DXMATRIX r;
+    Matrix4x4 r;
     D3DXMatrixRotationYawPitchRoll(&r, 0.0f, HalfPi, 0.0f);
     ExpectNear({0, 0, 1, 1}, Transform({0, 1, 0, 1}, r), 1e-7);
     ExpectNear({0, -1, 0, 1}, Transform({0, 0, 1, 1}, r), 1e-7);
@@ -220,7 +220,7 @@ TEST(MatrixRotationYawPitchRoll, PitchTurnsYTowardsDepth)
 
 TEST(MatrixRotationYawPitchRoll, RollTurnsXTowardsY)
 {
-    D3DXMATRIX r;
+    Matrix4x4 r;
     D3DXMatrixRotationYawPitchRoll(&r, 0.0f, 0.0f, HalfPi);
     ExpectNear({0, 1, 0, 1}, Transform({1, 0, 0, 1}, r), 1e-7);
     ExpectNear({-1, 0, 0, 1}, Transform({0, 1, 0, 1}, r), 1e-7);
@@ -231,7 +231,7 @@ TEST(MatrixRotationYawPitchRoll, RollsFirstThenPitchesThenYaws)
 {
     // x -> y by the roll, y -> z by the pitch, z -> x by the yaw. Any other
     // order sends x somewhere else.
-    D3DXMATRIX r;
+    Matrix4x4 r;
     D3DXMatrixRotationYawPitchRoll(&r, HalfPi, HalfPi, HalfPi);
     ExpectNear({1, 0, 0, 1}, Transform({1, 0, 0, 1}, r), 1e-6);
     // y: the roll sends it to -x, the pitch leaves that, the yaw sends -x to z.
@@ -243,9 +243,9 @@ TEST(MatrixRotationYawPitchRoll, EqualsRollTimesPitchTimesYaw)
     const float angles[][3] = {{0.3f, -1.1f, 2.5f}, {-6.9f, 0.01f, 4.0f}, {3.14159f, 1.5f, -0.7f}, {1.0f, 2.0f, 3.0f}};
     for (const auto& a : angles) {
         const float yaw = a[0], pitch = a[1], roll = a[2];
-        D3DXMATRIX combined, rollPitch, expected, otherOrder;
+        Matrix4x4 combined, rollPitch, expected, otherOrder;
         D3DXMatrixRotationYawPitchRoll(&combined, yaw, pitch, roll);
-        const D3DXMATRIX rz = RotationZ(roll), rx = RotationX(pitch), ry = RotationY(yaw);
+        const Matrix4x4 rz = RotationZ(roll), rx = RotationX(pitch), ry = RotationY(yaw);
         D3DXMatrixMultiply(&rollPitch, &rz, &rx);
         D3DXMatrixMultiply(&expected, &rollPitch, &ry);
         D3DXMatrixMultiply(&rollPitch, &ry, &rx);
@@ -267,7 +267,7 @@ TEST(MatrixRotationYawPitchRoll, IsARotation)
 {
     for (int i = 0; i < 200; ++i) {
         const float yaw = -7.0f + 0.07f * i, pitch = 7.0f - 0.053f * i, roll = 0.031f * i - 3.0f;
-        D3DXMATRIX r;
+        Matrix4x4 r;
         D3DXMatrixRotationYawPitchRoll(&r, yaw, pitch, roll);
         for (int a = 0; a < 3; ++a) {
             for (int b = 0; b < 3; ++b) {
@@ -277,24 +277,24 @@ TEST(MatrixRotationYawPitchRoll, IsARotation)
                 EXPECT_NEAR(a == b ? 1.0 : 0.0, dot, 5e-7) << "rows " << a << ", " << b << " at yaw " << yaw;
             }
         }
-        const double determinant = r._11 * (static_cast<double>(r._22) * r._33 - static_cast<double>(r._23) * r._32) -
-                                   r._12 * (static_cast<double>(r._21) * r._33 - static_cast<double>(r._23) * r._31) +
-                                   r._13 * (static_cast<double>(r._21) * r._32 - static_cast<double>(r._22) * r._31);
+        const double determinant = r.m[0][0] * (static_cast<double>(r.m[1][1]) * r.m[2][2] - static_cast<double>(r.m[1][2]) * r.m[2][1]) -
+                                   r.m[0][1] * (static_cast<double>(r.m[1][0]) * r.m[2][2] - static_cast<double>(r.m[1][2]) * r.m[2][0]) +
+                                   r.m[0][2] * (static_cast<double>(r.m[1][0]) * r.m[2][1] - static_cast<double>(r.m[1][1]) * r.m[2][0]);
         EXPECT_NEAR(1.0, determinant, 1e-6);
-        EXPECT_EQ(Bits(0.0f), Bits(r._14));
-        EXPECT_EQ(Bits(0.0f), Bits(r._41));
-        EXPECT_EQ(Bits(1.0f), Bits(r._44));
+        EXPECT_EQ(Bits(0.0f), Bits(r.m[0][3]));
+        EXPECT_EQ(Bits(0.0f), Bits(r.m[3][0]));
+        EXPECT_EQ(Bits(1.0f), Bits(r.m[3][3]));
     }
 }
 
 // --- Multiply ----------------------------------------------------------------
 
-const D3DXMATRIX ShearAndMove = Matrix({1, 2, 0, 0, 0, 1, 3, 0, 0, 0, 1, 0, 4, 0, 0, 1});
-const D3DXMATRIX ScaleAndLift = Matrix({2, 0, 0, 0, 0, 3, 0, 0, 1, 0, 1, 0, 0, 0, 5, 1});
+const Matrix4x4 ShearAndMove = Matrix({1, 2, 0, 0, 0, 1, 3, 0, 0, 0, 1, 0, 4, 0, 0, 1});
+const Matrix4x4 ScaleAndLift = Matrix({2, 0, 0, 0, 0, 3, 0, 0, 1, 0, 1, 0, 0, 0, 5, 1});
 
 TEST(MatrixMultiply, MatchesHandComputedProductsInBothOrders)
 {
-    D3DXMATRIX product;
+    Matrix4x4 product;
     EXPECT_EQ(&product, D3DXMatrixMultiply(&product, &ShearAndMove, &ScaleAndLift));
     ExpectSameBits(Matrix({2, 6, 0, 0, 3, 3, 3, 0, 1, 0, 1, 0, 8, 0, 5, 1}), product);
     D3DXMatrixMultiply(&product, &ScaleAndLift, &ShearAndMove);
@@ -303,12 +303,12 @@ TEST(MatrixMultiply, MatchesHandComputedProductsInBothOrders)
 
 TEST(MatrixMultiply, IdentityLeavesAMatrixUnchanged)
 {
-    const D3DXMATRIX identity = Identity();
-    D3DXMATRIX any;
+    const Matrix4x4 identity = Identity();
+    Matrix4x4 any;
     D3DXMatrixRotationYawPitchRoll(&any, 0.4f, -2.0f, 1.3f);
-    any._41 = 0.75f;
-    any._43 = -12.5f;
-    D3DXMATRIX product;
+    any.m[3][0] = 0.75f;
+    any.m[3][2] = -12.5f;
+    Matrix4x4 product;
     D3DXMatrixMultiply(&product, &identity, &any);
     ExpectSameBits(any, product);
     D3DXMatrixMultiply(&product, &any, &identity);
@@ -319,7 +319,7 @@ TEST(MatrixMultiply, FirstMatrixIsAppliedFirst)
 {
     // The camera's world matrix: rotate the quad about its centre, then move
     // it away from the eye.
-    D3DXMATRIX rotation, translation, world;
+    Matrix4x4 rotation, translation, world;
     D3DXMatrixRotationYawPitchRoll(&rotation, HalfPi, 0.0f, 0.0f);
     D3DXMatrixTranslation(&translation, 0.0f, 0.0f, 2.1f);
     D3DXMatrixMultiply(&world, &rotation, &translation);
@@ -329,20 +329,20 @@ TEST(MatrixMultiply, FirstMatrixIsAppliedFirst)
 
 TEST(MatrixMultiply, OutputMayBeEitherInput)
 {
-    D3DXMATRIX expected;
+    Matrix4x4 expected;
     D3DXMatrixMultiply(&expected, &ShearAndMove, &ScaleAndLift);
 
-    D3DXMATRIX first = ShearAndMove;
+    Matrix4x4 first = ShearAndMove;
     EXPECT_EQ(&first, D3DXMatrixMultiply(&first, &first, &ScaleAndLift));
     ExpectSameBits(expected, first);
 
-    D3DXMATRIX second = ScaleAndLift;
+    Matrix4x4 second = ScaleAndLift;
     EXPECT_EQ(&second, D3DXMatrixMultiply(&second, &ShearAndMove, &second));
     ExpectSameBits(expected, second);
 
-    D3DXMATRIX square;
+    Matrix4x4 square;
     D3DXMatrixMultiply(&square, &ShearAndMove, &ShearAndMove);
-    D3DXMATRIX both = ShearAndMove;
+    Matrix4x4 both = ShearAndMove;
     D3DXMatrixMultiply(&both, &both, &both);
     ExpectSameBits(square, both);
     ExpectSameBits(Matrix({1, 4, 6, 0, 0, 1, 6, 0, 0, 0, 1, 0, 8, 8, 0, 1}), square);
@@ -351,21 +351,21 @@ TEST(MatrixMultiply, OutputMayBeEitherInput)
 TEST(MatrixMultiply, SumsEachElementBeforeRoundingToSinglePrecision)
 {
     // 1e8 + 1 - 1e8: a float running sum loses the 1, a double one keeps it.
-    const D3DXMATRIX bigRow = Matrix({1e8f, 1, -1e8f, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-    const D3DXMATRIX ones = Matrix({1, 0, 0, 0, 1, 1, 0, 0, 1, 0, 1, 0, 0, 0, 0, 1});
-    D3DXMATRIX product;
+    const Matrix4x4 bigRow = Matrix({1e8f, 1, -1e8f, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+    const Matrix4x4 ones = Matrix({1, 0, 0, 0, 1, 1, 0, 0, 1, 0, 1, 0, 0, 0, 0, 1});
+    Matrix4x4 product;
     D3DXMatrixMultiply(&product, &bigRow, &ones);
-    EXPECT_EQ(Bits(1.0f), Bits(product._11));
-    EXPECT_EQ(Bits(1.0f), Bits(product._12));
-    EXPECT_EQ(Bits(-1e8f), Bits(product._13));
+    EXPECT_EQ(Bits(1.0f), Bits(product.m[0][0]));
+    EXPECT_EQ(Bits(1.0f), Bits(product.m[0][1]));
+    EXPECT_EQ(Bits(-1e8f), Bits(product.m[0][2]));
     // Each product is exact before the sum rounds: (1 + 2^-12)^2 - (1 + 2^-11)
     // is 2^-24, but a float product would round the square to 1 + 2^-11 and
     // leave 0.
     const float nearOne = 1.0f + 0x1p-12f;
-    const D3DXMATRIX squareMinus = Matrix({nearOne, -1, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-    const D3DXMATRIX column = Matrix({nearOne, 0, 0, 0, 1.0f + 0x1p-11f, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+    const Matrix4x4 squareMinus = Matrix({nearOne, -1, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+    const Matrix4x4 column = Matrix({nearOne, 0, 0, 0, 1.0f + 0x1p-11f, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
     D3DXMatrixMultiply(&product, &squareMinus, &column);
-    EXPECT_EQ(Bits(0x1p-24f), Bits(product._11));
+    EXPECT_EQ(Bits(0x1p-24f), Bits(product.m[0][0]));
 }
 
 } // namespace

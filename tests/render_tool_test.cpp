@@ -30,7 +30,7 @@
 
 #include "platform/software_device.h"
 #include "plugin/entry_points.h"
-#include "plugin/scene_state.h"
+#include "plugin/plugin_state.h"
 
 namespace {
 
@@ -209,7 +209,7 @@ class InProcessScene {
 public:
     InProcessScene(const HostRun& run, bool rasterizeEveryFrame) : run_(run), device_(run.width, run.height)
     {
-        ResetSceneToLoadValues();
+        ResetSceneToLoadValues(scene);
         device_.SetRecording(false);
         SetupScene(&device_, 0, 0, run.width, run.height, run.seed);
         device_.SetCostFreeMode(!rasterizeEveryFrame);
@@ -236,7 +236,7 @@ public:
     ~InProcessScene()
     {
         FreePlugin(0, 0, 0);
-        ResetSceneToLoadValues();
+        ResetSceneToLoadValues(scene);
     }
 
     const Picture& Result() const { return picture_; }
@@ -482,9 +482,9 @@ TEST(RenderedStill, ShowsRedTrailsAndGlowOverBlack)
     // The glow cell of every particle (its last splat cell halved) and the
     // ring around it.
     std::vector<bool> glowCells(static_cast<size_t>(GlowGridWidth) * GlowGridHeight);
-    for (uint32_t n = 0; n < particles.count; ++n) {
-        const int hx = particles.records[n].pixelX >> 1;
-        const int hy = particles.records[n].pixelY >> 1;
+    for (uint32_t n = 0; n < scene.particles.count; ++n) {
+        const int hx = scene.particles.records[n].pixelX >> 1;
+        const int hy = scene.particles.records[n].pixelY >> 1;
         for (int y = hy - 1; y <= hy + 1; ++y) {
             for (int x = hx - 1; x <= hx + 1; ++x) {
                 if (x >= 0 && y >= 0 && x < GlowGridWidth && y < GlowGridHeight) {
@@ -672,7 +672,7 @@ TEST(ViewWindow, ShowsTheSceneUnderXvfb)
 }
 
 // SDL's own software renderer, and a resize: a new device of the new size on
-// which SetupPlugin appends another 2000 particles.
+// which SetupPlugin appends another 2000 scene.particles.
 TEST(ViewWindow, ResizeSetsTheSceneUpAgainOnADeviceOfTheNewSize)
 {
     if (OnPath("xvfb-run").empty()) GTEST_SKIP() << "xvfb-run is not installed";

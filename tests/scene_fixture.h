@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "plugin/scene_state.h"
+#include "plugin/plugin_state.h"
 #include "render/device_resources.h"
-#include "simulation/generator.h"
+#include "core/generator.h"
 
 inline uint32_t FloatBits(float value)
 {
@@ -30,10 +30,10 @@ protected:
 
     static void Reset()
     {
-        scene.FullLayerTexture = nullptr;
-        scene.GlowLayerTexture = nullptr;
-        scene.QuadVertexBuffer = nullptr;
-        ResetSceneToLoadValues();
+        deviceResources.FullLayerTexture = nullptr;
+        deviceResources.GlowLayerTexture = nullptr;
+        deviceResources.QuadVertexBuffer = nullptr;
+        ResetSceneToLoadValues(scene);
         ScriptDraws(nullptr, 0);
         SeedGenerator(1);
     }
@@ -56,6 +56,6 @@ protected:
         return p;
     }
 
-    static GridCell& Cell(int x, int y) { return AccumulationGrid[x * AccumulationGridHeight + y]; }
-    static GridCell& Glow(int x, int y) { return GlowGrid[x * GlowGridHeight + y]; }
+    static GridCell& Cell(int x, int y) { return scene.AccumulationGrid[x * AccumulationGridHeight + y]; }
+    static GridCell& Glow(int x, int y) { return scene.GlowGrid[x * GlowGridHeight + y]; }
 };

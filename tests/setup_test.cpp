@@ -1,10 +1,10 @@
 #include <climits>
 #include <cmath>
 
+#include "core/setup.h"
 #include "plugin/entry_points.h"
 #include "scene_fixture.h"
 
-extern uint32_t particleCapacityLimit;
 
 namespace {
 
@@ -12,7 +12,7 @@ class SetupTest : public SceneTest {
 protected:
     void TearDown() override
     {
-        particleCapacityLimit = 0xFFFFFFFFu;
+        scene.testHooks.particleCapacity = 0xFFFFFFFFu;
         SceneTest::TearDown();
     }
 };
@@ -35,7 +35,7 @@ TEST_F(SetupTest, LoadValuesBeforeAnySetup)
     EXPECT_EQ(1, scene.equationType);
     EXPECT_FLOAT_BITS(100.0f, scene.patternScale);
     EXPECT_EQ(0, scene.gridWidth);
-    EXPECT_EQ(0u, particles.count);
+    EXPECT_EQ(0u, scene.particles.count);
 }
 
 TEST_F(SetupTest, FirstSetupBuildsTwoThousandParticlesOfTheScene)
@@ -53,9 +53,9 @@ TEST_F(SetupTest, FirstSetupBuildsTwoThousandParticlesOfTheScene)
     EXPECT_LE(scene.patternOffsetX, 5.0f);
     EXPECT_GE(scene.patternOffsetY, -5.0f);
     EXPECT_LE(scene.patternOffsetY, 5.0f);
-    ASSERT_EQ(2000u, particles.count);
-    for (uint32_t n = 0; n < particles.count; ++n) {
-        const Particle& p = particles.records[n];
+    ASSERT_EQ(2000u, scene.particles.count);
+    for (uint32_t n = 0; n < scene.particles.count; ++n) {
+        const Particle& p = scene.particles.records[n];
         ASSERT_EQ(1, p.equationType);
         ASSERT_EQ(1920, p.gridWidth);
         ASSERT_EQ(1200, p.gridHeight);
@@ -75,8 +75,12 @@ TEST_F(SetupTest, FirstSetupBuildsTwoThousandParticlesOfTheScene)
 TEST_F(SetupTest, SameSeedGivesTheSameScene)
 {
     SetupScene(nullptr, 0, 0, 1920, 1200, 987654321);
-    const SceneState first = scene;
-    std::vector<Particle> firstParticles(particles.records, particles.records + particles.count);
+    struct {
+        int32_t cameraClockA, cameraClockB;
+        float patternScale, patternOffsetX, patternOffsetY;
+    } const first = {scene.cameraClockA, scene.cameraClockB, scene.patternScale, scene.patternOffsetX,
+                     scene.patternOffsetY};
+    std::vector<Particle> firstParticles(scene.particles.records, scene.particles.records + scene.particles.count);
     Reset();
     SetupScene(nullptr, 0, 0, 1920, 1200, 987654321);
     EXPECT_EQ(first.cameraClockA, scene.cameraClockA);
@@ -84,20 +88,20 @@ TEST_F(SetupTest, SameSeedGivesTheSameScene)
     EXPECT_FLOAT_BITS(first.patternScale, scene.patternScale);
     EXPECT_FLOAT_BITS(first.patternOffsetX, scene.patternOffsetX);
     EXPECT_FLOAT_BITS(first.patternOffsetY, scene.patternOffsetY);
-    ASSERT_EQ(firstParticles.size(), particles.count);
-    EXPECT_EQ(0, std::memcmp(firstParticles.data(), particles.records, particles.count * sizeof(Particle)));
+    ASSERT_EQ(firstParticles.size(), scene.particles.count);
+    EXPECT_EQ(0, std::memcmp(firstParticles.data(), scene.particles.records, scene.particles.count * sizeof(Particle)));
 }
 
 TEST_F(SetupTest, SecondSetupAppendsAndKeepsTheFirstRecords)
 {
     SetupScene(nullptr, 0, 0, 1920, 1200, 5);
-    std::vector<Particle> firstParticles(particles.records, particles.records + particles.count);
+    std::vector<Particle> firstParticles(scene.particles.records, scene.particles.records + scene.particles.count);
     SetupScene(nullptr, 0, 0, 1920, 1080, 6);
-    ASSERT_EQ(4000u, particles.count);
-    EXPECT_EQ(0, std::memcmp(firstParticles.data(), particles.records, 2000 * sizeof(Particle)));
+    ASSERT_EQ(4000u, scene.particles.count);
+    EXPECT_EQ(0, std::memcmp(firstParticles.data(), scene.particles.records, 2000 * sizeof(Particle)));
     // The new particles take the aspect of the new rectangle.
-    EXPECT_FLOAT_BITS(0.9f, particles.records[2000].aspectFactor);
-    EXPECT_FLOAT_BITS(1.0f, particles.records[1999].aspectFactor);
+    EXPECT_FLOAT_BITS(0.9f, scene.particles.records[2000].aspectFactor);
+    EXPECT_FLOAT_BITS(1.0f, scene.particles.records[1999].aspectFactor);
 }
 
 TEST_F(SetupTest, AspectFactorFollowsTheRectangle)
@@ -137,27 +141,27 @@ TEST_F(SetupTest, SetupDoesNotTouchTickCounterOrEquationType)
     SetupScene(nullptr, 0, 0, 1920, 1200, 3);
     EXPECT_EQ(1234, scene.ticksSinceReseed);
     EXPECT_EQ(6, scene.equationType);
-    EXPECT_EQ(6, particles.records[0].equationType);
+    EXPECT_EQ(6, scene.particles.records[0].equationType);
 }
 
 TEST_F(SetupTest, RunningOutOfMemoryKeepsTheRecordsAndStillReturnsOne)
 {
-    particleCapacityLimit = 3000;
+    scene.testHooks.particleCapacity = 3000;
     EXPECT_EQ(1, SetupScene(nullptr, 0, 0, 1920, 1200, 1));
-    std::vector<Particle> firstParticles(particles.records, particles.records + particles.count);
+    std::vector<Particle> firstParticles(scene.particles.records, scene.particles.records + scene.particles.count);
     EXPECT_EQ(1, SetupScene(nullptr, 0, 0, 1920, 1200, 2));
-    ASSERT_EQ(3000u, particles.count);
-    EXPECT_EQ(0, std::memcmp(firstParticles.data(), particles.records, 2000 * sizeof(Particle)));
+    ASSERT_EQ(3000u, scene.particles.count);
+    EXPECT_EQ(0, std::memcmp(firstParticles.data(), scene.particles.records, 2000 * sizeof(Particle)));
     EXPECT_EQ(1, SetupScene(nullptr, 0, 0, 1920, 1200, 3));
-    EXPECT_EQ(3000u, particles.count);
+    EXPECT_EQ(3000u, scene.particles.count);
 }
 
 TEST_F(SetupTest, SetupPluginSeedsFromTheClockAndAlwaysReturnsOne)
 {
     EXPECT_EQ(1, SetupPlugin(nullptr, 0, 0, 1920, 1200, 0, 0));
-    EXPECT_EQ(2000u, particles.count);
+    EXPECT_EQ(2000u, scene.particles.count);
     EXPECT_EQ(1, SetupPlugin(nullptr, 0, 0, 0, 0, 0xFFFFFFFFu, 7));
-    EXPECT_EQ(4000u, particles.count);
+    EXPECT_EQ(4000u, scene.particles.count);
 }
 
 TEST_F(SetupTest, EntryPointsWithoutEffectIgnoreTheirArguments)
@@ -167,7 +171,7 @@ TEST_F(SetupTest, EntryPointsWithoutEffectIgnoreTheirArguments)
     NotificationProcedure(1, 2);
     FreePlugin(1, 2, 3);
     EXPECT_EQ(0, RenderSceneOnScreen(1, nullptr, 0, 0, 1920, 1200, 1, 2, 3, 4, 5));
-    EXPECT_EQ(0u, particles.count);
+    EXPECT_EQ(0u, scene.particles.count);
     EXPECT_EQ(1, scene.equationType);
 }
 

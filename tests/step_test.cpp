@@ -1,6 +1,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/step.h"
 #include "scene_fixture.h"
 
 namespace {
@@ -25,13 +26,13 @@ protected:
     static bool StepRespawns(Particle* p)
     {
         const uint32_t before = GeneratorState();
-        StepParticle(p);
+        StepParticle(scene, p);
         return GeneratorState() != before;
     }
 
     static bool GridUntouched()
     {
-        for (const GridCell& cell : AccumulationGrid) {
+        for (const GridCell& cell : scene.AccumulationGrid) {
             if (cell.red != 0.0f || cell.green != 0.0f || cell.blue != 0.0f) return false;
         }
         return true;
@@ -44,7 +45,7 @@ TEST_F(StepTest, FamiliesFourFiveAndSixMoveAlikeAndStoreTheirAxis)
     for (int family = 4; family <= 6; ++family) {
         Particle p = ParticleAt(0.3f, -0.2f, 500.0f, 500.0f, family);
         p.spawnAxis = 9;
-        StepParticle(&p);
+        StepParticle(scene, &p);
         EXPECT_EQ(family - 4, p.spawnAxis);
         moved[family - 4] = p;
     }
@@ -59,8 +60,8 @@ TEST_F(StepTest, FamiliesEightAndNineMoveAlikeAndStoreTwoAndZero)
     Particle eight = ParticleAt(0.3f, -0.2f, 500.0f, 500.0f, 8);
     Particle nine = ParticleAt(0.3f, -0.2f, 500.0f, 500.0f, 9);
     nine.spawnAxis = 5;
-    StepParticle(&eight);
-    StepParticle(&nine);
+    StepParticle(scene, &eight);
+    StepParticle(scene, &nine);
     EXPECT_EQ(2, eight.spawnAxis);
     EXPECT_EQ(0, nine.spawnAxis);
     EXPECT_FLOAT_BITS(eight.mapX, nine.mapX);
@@ -70,12 +71,12 @@ TEST_F(StepTest, FamiliesEightAndNineMoveAlikeAndStoreTwoAndZero)
 TEST_F(StepTest, FamiliesOutsideTheTableMoveAsSevenAndKeepTheirAxis)
 {
     Particle seven = ParticleAt(0.3f, -0.2f, 500.0f, 500.0f, 7);
-    StepParticle(&seven);
+    StepParticle(scene, &seven);
     EXPECT_EQ(1, seven.spawnAxis);
     for (int family : {10, -1, 11, 1000000}) {
         Particle other = ParticleAt(0.3f, -0.2f, 500.0f, 500.0f, family);
         other.spawnAxis = 2;
-        StepParticle(&other);
+        StepParticle(scene, &other);
         EXPECT_EQ(2, other.spawnAxis) << family;
         EXPECT_FLOAT_BITS(seven.mapX, other.mapX);
         EXPECT_FLOAT_BITS(seven.mapY, other.mapY);
@@ -95,7 +96,7 @@ TEST_F(StepTest, OriginIsAFixedPointOfMostFamilies)
 TEST_F(StepTest, FamilyOneMovesTheOriginBySineOfOne)
 {
     Particle p = ParticleAt(0.0f, 0.0f, 500.0f, 500.0f, 1);
-    StepParticle(&p);
+    StepParticle(scene, &p);
     EXPECT_FLOAT_BITS(static_cast<float>(0.05f * static_cast<double>(static_cast<float>(std::sin(1.0)))), p.mapX);
     EXPECT_NEAR(0.05 * 0.8414709848, p.mapX, 1e-7);
     EXPECT_EQ(0.0f, p.mapY);
@@ -105,7 +106,7 @@ TEST_F(StepTest, FamilySevenAndTheFallbackMoveTheOriginDownByOneStep)
 {
     for (int family : {7, 10}) {
         Particle p = ParticleAt(0.0f, 0.0f, 500.0f, 500.0f, family);
-        StepParticle(&p);
+        StepParticle(scene, &p);
         EXPECT_EQ(0.0f, p.mapX);
         EXPECT_FLOAT_BITS(-0.05f, p.mapY);
     }
@@ -114,7 +115,7 @@ TEST_F(StepTest, FamilySevenAndTheFallbackMoveTheOriginDownByOneStep)
 TEST_F(StepTest, FamilyZeroAppliesTheBaseStepTwice)
 {
     Particle p = ParticleAt(0.4f, 0.7f, 500.0f, 500.0f, 0);
-    StepParticle(&p);
+    StepParticle(scene, &p);
     // A = h sin(single(y + single(atan y))), added twice, each sum rounded.
     const double h = 0.05f;
     const float atanY = static_cast<float>(std::atan(static_cast<double>(0.7f)));
@@ -227,7 +228,7 @@ TEST_F(StepTest, WholeNumberPositionGetsTheFullColour)
 {
     Cell(300, 400) = GridCell{10.9f, 20.5f, 30.2f, 0.0f};
     Particle p = ParticleAt(0.0f, 0.0f, 300.0f, 400.0f, 0);
-    StepParticle(&p);
+    StepParticle(scene, &p);
     EXPECT_EQ(60.0f, Cell(300, 400).blue);
     EXPECT_EQ(120.0f, Cell(300, 400).green);
     EXPECT_EQ(230.0f, Cell(300, 400).red);
@@ -239,7 +240,7 @@ TEST_F(StepTest, ChannelsAreCappedAt255)
     Particle p = ParticleAt(0.0f, 0.0f, 300.0f, 400.0f, 0);
     p.blue = 10.0f;
     p.green = 5.0f;
-    StepParticle(&p);
+    StepParticle(scene, &p);
     EXPECT_EQ(255.0f, Cell(300, 400).blue);   // 250 + 10
     EXPECT_EQ(255.0f, Cell(300, 400).green);  // 250 + 5
     EXPECT_EQ(255.0f, Cell(300, 400).red);
@@ -252,7 +253,7 @@ TEST_F(StepTest, CellBeyondTheBlobStillLosesItsFraction)
     Cell(297, 397) = GridCell{254.7f, 254.7f, 254.7f, 0.0f};
     Particle p = ParticleAt(0.0f, 0.0f, 300.0f, 400.0f, 0);
     p.blobSize = 1.3f;
-    StepParticle(&p);
+    StepParticle(scene, &p);
     EXPECT_EQ(254.0f, Cell(297, 397).red);
     EXPECT_EQ(254.0f, Cell(297, 397).blue);
     EXPECT_EQ(0.0f, Cell(299, 400).red);  // beyond the reach, and empty before
@@ -262,7 +263,7 @@ TEST_F(StepTest, SplatShareFallsOffWithDistance)
 {
     Particle p = ParticleAt(0.0f, 0.0f, 300.0f, 400.0f, 0);
     p.blobSize = 0.3f;
-    StepParticle(&p);
+    StepParticle(scene, &p);
     // Distance 1: the weight rounds up to 0.24000001, the share down to
     // 0.75999999, and 200 times it truncates to 151, not 152.
     EXPECT_EQ(151.0f, Cell(301, 400).red);
@@ -282,7 +283,7 @@ TEST_F(StepTest, SplatsNeverLeaveTheInnerGrid)
     p.equationType = 3;
     for (int n = 0; n < 20000; ++n) {
         p.equationType = n / 2000;
-        StepParticle(&p);
+        StepParticle(scene, &p);
     }
     for (int x = 0; x < AccumulationGridWidth; ++x) {
         for (int y = 0; y < AccumulationGridHeight; ++y) {

@@ -3,7 +3,8 @@
 
 #include "plugin/entry_points.h"
 #include "scene_fixture.h"
-#include "simulation/tick.h"
+#include "core/step.h"
+#include "core/tick.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ TEST_F(TickTest, RedrawTakesFourDrawsInOrder)
     scene.ticksSinceReseed = 1500;
     const int32_t draws[] = {32767, 0, 32767, 16383};
     ScriptDraws(draws, 4);
-    TickScene();
+    TickScene(scene);
     EXPECT_EQ(0u, ScriptedDrawsLeft());
     EXPECT_EQ(10, scene.equationType);  // only the draw 32767 gives 10
     EXPECT_FLOAT_BITS(50.0f, scene.patternScale);
@@ -45,7 +46,7 @@ TEST_F(TickTest, RedrawTakesFourDrawsInOrder)
     scene.ticksSinceReseed = 1500;
     const int32_t lowest[] = {32766, 32767, 0, 0};
     ScriptDraws(lowest, 4);
-    TickScene();
+    TickScene(scene);
     EXPECT_EQ(9, scene.equationType);
     EXPECT_FLOAT_BITS(200.0f, scene.patternScale);
     EXPECT_FLOAT_BITS(-5.0f, scene.patternOffsetX);
@@ -61,16 +62,16 @@ TEST_F(TickTest, RedrawnValuesReachParticlesOnlyAfterTheirStep)
     p.offsetY = 4.0f;
     p.scale = 100.0f;
     p.equationType = 7;
-    ASSERT_TRUE(AppendParticle(p));
+    ASSERT_TRUE(AppendParticle(scene, p));
     Particle alone = p;
-    StepParticle(&alone);  // the step with the old values
-    std::memset(AccumulationGrid, 0, sizeof(AccumulationGrid));
+    StepParticle(scene, &alone);  // the step with the old values
+    std::memset(scene.AccumulationGrid, 0, sizeof(scene.AccumulationGrid));
 
     scene.ticksSinceReseed = 1500;
     const int32_t draws[] = {3 * 3277, 100, 200, 300};
     ScriptDraws(draws, 4);
-    TickScene();
-    const Particle& stepped = particles.records[0];
+    TickScene(scene);
+    const Particle& stepped = scene.particles.records[0];
     EXPECT_FLOAT_BITS(alone.mapX, stepped.mapX);
     EXPECT_FLOAT_BITS(alone.mapY, stepped.mapY);
     EXPECT_EQ(alone.spawnAxis, stepped.spawnAxis);
@@ -106,11 +107,11 @@ TEST_F(TickTest, CameraClocksWrapAroundAsThirtyTwoBitIntegers)
 TEST_F(TickTest, EveryParticleIsSteppedInListOrder)
 {
     SetupScene(nullptr, 0, 0, 1920, 1200, 77);
-    std::vector<Particle> before(particles.records, particles.records + particles.count);
+    std::vector<Particle> before(scene.particles.records, scene.particles.records + scene.particles.count);
     UpdateScene();
     int moved = 0;
-    for (uint32_t n = 0; n < particles.count; ++n) {
-        if (particles.records[n].lifeTicks != before[n].lifeTicks) ++moved;
+    for (uint32_t n = 0; n < scene.particles.count; ++n) {
+        if (scene.particles.records[n].lifeTicks != before[n].lifeTicks) ++moved;
     }
     EXPECT_EQ(2000, moved);
 }
@@ -119,8 +120,8 @@ TEST_F(TickTest, LongRunKeepsTheSceneWithinItsBounds)
 {
     SetupScene(nullptr, 0, 0, 1920, 1200, 2024);
     for (int tick = 0; tick < 3200; ++tick) UpdateScene();
-    for (uint32_t n = 0; n < particles.count; ++n) {
-        const Particle& p = particles.records[n];
+    for (uint32_t n = 0; n < scene.particles.count; ++n) {
+        const Particle& p = scene.particles.records[n];
         ASSERT_GE(p.lifeTicks, 0);
         ASSERT_LE(p.lifeTicks, 3000);
         ASSERT_GE(p.pixelX, 0);
@@ -129,7 +130,7 @@ TEST_F(TickTest, LongRunKeepsTheSceneWithinItsBounds)
         ASSERT_LT(p.pixelY, 1200);
     }
     int lit = 0;
-    for (const GridCell& cell : AccumulationGrid) {
+    for (const GridCell& cell : scene.AccumulationGrid) {
         ASSERT_GE(cell.red, 0.0f);
         ASSERT_LE(cell.red, 255.0f);
         ASSERT_LE(cell.green, 255.0f);

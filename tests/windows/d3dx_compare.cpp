@@ -1,4 +1,4 @@
-// Compares our four D3DX matrix functions (render/matrices.cpp) with the ones
+// Compares our four D3DX matrix functions (core/matrices.cpp) with the ones
 // of a D3DX 9 runtime (d3dx9_43.dll, e.g. Wine's) for a few thousand
 // pseudo-random arguments each. Every element must lie within MaxUlps units in
 // the last place of the runtime's.
@@ -10,7 +10,7 @@
 //
 // Exit status: 0 all within tolerance, 1 some element outside it (the failing
 // arguments are printed), 2 the runtime lacks a function, 77 no runtime.
-#include "render/graphics.h"
+#include "core/matrices.h"
 
 #include <float.h>
 #include <windows.h>
@@ -28,10 +28,10 @@ const int64_t MaxUlps = 2;
 const int CasesPerFunction = 4000;
 const int MaxReportedFailures = 20;
 
-typedef D3DXMATRIX*(WINAPI* PerspectiveFovLHFunction)(D3DXMATRIX*, float, float, float, float);
-typedef D3DXMATRIX*(WINAPI* TranslationFunction)(D3DXMATRIX*, float, float, float);
-typedef D3DXMATRIX*(WINAPI* RotationYawPitchRollFunction)(D3DXMATRIX*, float, float, float);
-typedef D3DXMATRIX*(WINAPI* MultiplyFunction)(D3DXMATRIX*, const D3DXMATRIX*, const D3DXMATRIX*);
+typedef Matrix4x4*(WINAPI* PerspectiveFovLHFunction)(Matrix4x4*, float, float, float, float);
+typedef Matrix4x4*(WINAPI* TranslationFunction)(Matrix4x4*, float, float, float);
+typedef Matrix4x4*(WINAPI* RotationYawPitchRollFunction)(Matrix4x4*, float, float, float);
+typedef Matrix4x4*(WINAPI* MultiplyFunction)(Matrix4x4*, const Matrix4x4*, const Matrix4x4*);
 
 struct Runtime {
     PerspectiveFovLHFunction perspectiveFovLH;
@@ -89,7 +89,7 @@ int64_t UlpDistance(float a, float b)
     return distance < 0 ? -distance : distance;
 }
 
-void PrintMatrix(const char* name, const D3DXMATRIX& m)
+void PrintMatrix(const char* name, const Matrix4x4& m)
 {
     std::printf("    %s:\n", name);
     for (int row = 0; row < 4; ++row) {
@@ -107,7 +107,7 @@ public:
 
     // Compares all 16 elements; describe() prints the arguments of the case.
     template <typename Describe>
-    void Check(const D3DXMATRIX& ours, const D3DXMATRIX& theirs, Describe describe)
+    void Check(const Matrix4x4& ours, const Matrix4x4& theirs, Describe describe)
     {
         ++cases_;
         int64_t caseWorst = 0;
@@ -177,7 +177,7 @@ bool ComparePerspective(const Runtime& runtime, Arguments& random)
             zn = random.Uniform(0.01, 10.0);
             zf = zn + random.Uniform(0.1, 1000.0);
         }
-        D3DXMATRIX ours, theirs;
+        Matrix4x4 ours, theirs;
         std::memset(&theirs, 0xCD, sizeof(theirs));
         D3DXMatrixPerspectiveFovLH(&ours, fovy, aspect, zn, zf);
         runtime.perspectiveFovLH(&theirs, fovy, aspect, zn, zf);
@@ -193,7 +193,7 @@ bool CompareTranslation(const Runtime& runtime, Arguments& random)
     Comparison comparison("D3DXMatrixTranslation");
     for (int i = 0; i < CasesPerFunction; ++i) {
         const float x = random.Signed(1000.0), y = random.Signed(1000.0), z = random.Signed(1000.0);
-        D3DXMATRIX ours, theirs;
+        Matrix4x4 ours, theirs;
         std::memset(&theirs, 0xCD, sizeof(theirs));
         D3DXMatrixTranslation(&ours, x, y, z);
         runtime.translation(&theirs, x, y, z);
@@ -220,7 +220,7 @@ bool CompareRotation(const Runtime& runtime, Arguments& random)
             pitch = random.Uniform(-7.0, 7.0);
             roll = (i % 4 == 0) ? 0.0f : random.Uniform(-7.0, 7.0);
         }
-        D3DXMATRIX ours, theirs;
+        Matrix4x4 ours, theirs;
         std::memset(&theirs, 0xCD, sizeof(theirs));
         D3DXMatrixRotationYawPitchRoll(&ours, yaw, pitch, roll);
         runtime.rotationYawPitchRoll(&theirs, yaw, pitch, roll);
@@ -235,7 +235,7 @@ bool CompareMultiply(const Runtime& runtime, Arguments& random)
 {
     Comparison comparison("D3DXMatrixMultiply");
     for (int i = 0; i < CasesPerFunction; ++i) {
-        D3DXMATRIX m1, m2;
+        Matrix4x4 m1, m2;
         for (int element = 0; element < 16; ++element) {
             m1.m[element / 4][element % 4] = random.Signed(10.0);
             m2.m[element / 4][element % 4] = random.Signed(10.0);
@@ -249,14 +249,14 @@ bool CompareMultiply(const Runtime& runtime, Arguments& random)
             for (int element = 0; element < 16 && used < size; ++element)
                 used += std::snprintf(text + used, size - used, " %08" PRIx32, Bits(m2.m[element / 4][element % 4]));
         };
-        D3DXMATRIX ours, theirs;
+        Matrix4x4 ours, theirs;
         std::memset(&theirs, 0xCD, sizeof(theirs));
         D3DXMatrixMultiply(&ours, &m1, &m2);
         runtime.multiply(&theirs, &m1, &m2);
         comparison.Check(ours, theirs, describe);
 
         // Both with the output in place of one input, as the runtime allows.
-        D3DXMATRIX oursInPlace = (i % 2) ? m1 : m2, theirsInPlace = oursInPlace;
+        Matrix4x4 oursInPlace = (i % 2) ? m1 : m2, theirsInPlace = oursInPlace;
         if (i % 2) {
             D3DXMatrixMultiply(&oursInPlace, &oursInPlace, &m2);
             runtime.multiply(&theirsInPlace, &theirsInPlace, &m2);

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "plugin/fpu_mode.h"
-#include "plugin/scene_state.h"
-#include "simulation/generator.h"
+#include "core/generator.h"
+#include "plugin/plugin_state.h"
 #include "tools/trails/atomic_file.h"
 #include "tools/trails/command_line.h"
 #include "tools/trails/scene_runner.h"
@@ -36,12 +36,12 @@ void WriteDump(const std::string& path, const SceneRunner& runner)
     AtomicFile out(path);
     out.Write("CTDUMP01", 8);
     WriteScalars(out);
-    const uint32_t count = particles.count;
+    const uint32_t count = scene.particles.count;
     out.Write(&count, 4);
-    out.Write(particles.records, static_cast<size_t>(count) * sizeof(Particle));
-    out.Write(AccumulationGrid, sizeof(AccumulationGrid));
-    out.Write(GlowGrid, sizeof(GlowGrid));
-    out.Write(FullLayerTexels, sizeof(FullLayerTexels));
+    out.Write(scene.particles.records, static_cast<size_t>(count) * sizeof(Particle));
+    out.Write(scene.AccumulationGrid, sizeof(scene.AccumulationGrid));
+    out.Write(scene.GlowGrid, sizeof(scene.GlowGrid));
+    out.Write(scene.FullLayerTexels, sizeof(scene.FullLayerTexels));
     out.Write(runner.GlowTexels().data(), runner.GlowTexels().size() * sizeof(uint32_t));
     out.Commit();
 }

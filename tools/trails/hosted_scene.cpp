@@ -1,7 +1,7 @@
 #include "tools/trails/hosted_scene.h"
 
 #include "plugin/entry_points.h"
-#include "plugin/scene_state.h"
+#include "plugin/plugin_state.h"
 
 HostedScene::HostedScene(int width, int height) { NewDevice(width, height); }
 
@@ -42,4 +42,4 @@ void HostedScene::Frame(bool rasterize)
     RenderSceneOnScreen(0, device_.get(), 0, 0, device_->Width(), device_->Height(), 0, 0, 0, 0, 0);
 }
 
-uint32_t HostedScene::ParticleCount() const { return particles.count; }
+uint32_t HostedScene::ParticleCount() const { return scene.particles.count; }

@@ -1,7 +1,7 @@
 #include "tools/trails/scene_runner.h"
 
 #include "plugin/entry_points.h"
-#include "plugin/scene_state.h"
+#include "plugin/plugin_state.h"
 
 SceneRunner::SceneRunner(int backBufferWidth, int backBufferHeight, bool rasterize)
     : device_(new SoftwareDevice(backBufferWidth, backBufferHeight)),
@@ -24,11 +24,11 @@ void SceneRunner::Tick() { UpdateScene(); }
 void SceneRunner::Frame(const ScreenRect& rect)
 {
     RenderSceneOnScreen(0, device_.get(), rect.left, rect.top, rect.right, rect.bottom, 0, 0, 0, 0, 0);
-    if (scene.GlowLayerTexture != nullptr) {
+    if (deviceResources.GlowLayerTexture != nullptr) {
         std::vector<uint32_t> texels;
         int width = 0;
         int height = 0;
-        if (SoftwareDevice::ReadTexels(scene.GlowLayerTexture, texels, width, height) && width == GlowGridWidth &&
+        if (SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, texels, width, height) && width == GlowGridWidth &&
             height == GlowGridHeight) {
             glowTexels_.swap(texels);
         }

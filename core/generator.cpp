@@ -1,4 +1,4 @@
-#include "simulation/generator.h"
+#include "core/generator.h"
 
 namespace {
 thread_local uint32_t generatorState = 1;

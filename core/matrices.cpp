@@ -1,5 +1,6 @@
 // Our own versions of the four D3DX 9 matrix functions the camera uses, so the
-// plug-in needs no D3DX runtime. Same matrix layouts as the D3DX ones: row
+// plug-in needs no D3DX runtime (a clean Windows does not have one), computed
+// as plain numbers. Same matrix layouts as the D3DX ones: row
 // vectors, m[row][column], a point transformed as p' = p x M.
 //
 // Rounding: the inputs and the results are floats, but everything between is
@@ -13,9 +14,9 @@
 // Implemented: D3DXMatrixPerspectiveFovLH, D3DXMatrixTranslation,
 // D3DXMatrixRotationYawPitchRoll, D3DXMatrixMultiply. Nothing else of D3DX.
 // None of them allocates; all are safe to call every frame.
-#include "render/graphics.h"
+#include "core/matrices.h"
 
-#include "simulation/numeric.h"
+#include "core/numeric.h"
 
 // Left-handed perspective projection:
 //
@@ -26,7 +27,7 @@
 //
 // with yScale = cot(fovy/2) and xScale = yScale/aspect. A point at depth zn
 // ends at z/w = 0, one at zf at z/w = 1.
-D3DXMATRIX* D3DXMatrixPerspectiveFovLH(D3DXMATRIX* out, float fovy, float aspect, float zn, float zf)
+Matrix4x4* D3DXMatrixPerspectiveFovLH(Matrix4x4* out, float fovy, float aspect, float zn, float zf)
 {
     // The tangent is rounded to single precision before the reciprocals are
     // taken, as D3DX does; both scales then come from that one float, and
@@ -34,50 +35,50 @@ D3DXMATRIX* D3DXMatrixPerspectiveFovLH(D3DXMATRIX* out, float fovy, float aspect
     const float halfTan = TanSingle(fovy * 0.5f);
     const double depthRange = static_cast<double>(zf) - static_cast<double>(zn);
 
-    out->_11 = Single(1.0 / (static_cast<double>(aspect) * halfTan));
-    out->_12 = 0.0f;
-    out->_13 = 0.0f;
-    out->_14 = 0.0f;
+    out->m[0][0] = Single(1.0 / (static_cast<double>(aspect) * halfTan));
+    out->m[0][1] = 0.0f;
+    out->m[0][2] = 0.0f;
+    out->m[0][3] = 0.0f;
 
-    out->_21 = 0.0f;
-    out->_22 = Single(1.0 / static_cast<double>(halfTan));
-    out->_23 = 0.0f;
-    out->_24 = 0.0f;
+    out->m[1][0] = 0.0f;
+    out->m[1][1] = Single(1.0 / static_cast<double>(halfTan));
+    out->m[1][2] = 0.0f;
+    out->m[1][3] = 0.0f;
 
-    out->_31 = 0.0f;
-    out->_32 = 0.0f;
-    out->_33 = Single(static_cast<double>(zf) / depthRange);
-    out->_34 = 1.0f;
+    out->m[2][0] = 0.0f;
+    out->m[2][1] = 0.0f;
+    out->m[2][2] = Single(static_cast<double>(zf) / depthRange);
+    out->m[2][3] = 1.0f;
 
-    out->_41 = 0.0f;
-    out->_42 = 0.0f;
-    out->_43 = Single(-(static_cast<double>(zn) * static_cast<double>(zf)) / depthRange);
-    out->_44 = 0.0f;
+    out->m[3][0] = 0.0f;
+    out->m[3][1] = 0.0f;
+    out->m[3][2] = Single(-(static_cast<double>(zn) * static_cast<double>(zf)) / depthRange);
+    out->m[3][3] = 0.0f;
     return out;
 }
 
 // The identity with (x, y, z) in the last row.
-D3DXMATRIX* D3DXMatrixTranslation(D3DXMATRIX* out, float x, float y, float z)
+Matrix4x4* D3DXMatrixTranslation(Matrix4x4* out, float x, float y, float z)
 {
-    out->_11 = 1.0f;
-    out->_12 = 0.0f;
-    out->_13 = 0.0f;
-    out->_14 = 0.0f;
+    out->m[0][0] = 1.0f;
+    out->m[0][1] = 0.0f;
+    out->m[0][2] = 0.0f;
+    out->m[0][3] = 0.0f;
 
-    out->_21 = 0.0f;
-    out->_22 = 1.0f;
-    out->_23 = 0.0f;
-    out->_24 = 0.0f;
+    out->m[1][0] = 0.0f;
+    out->m[1][1] = 1.0f;
+    out->m[1][2] = 0.0f;
+    out->m[1][3] = 0.0f;
 
-    out->_31 = 0.0f;
-    out->_32 = 0.0f;
-    out->_33 = 1.0f;
-    out->_34 = 0.0f;
+    out->m[2][0] = 0.0f;
+    out->m[2][1] = 0.0f;
+    out->m[2][2] = 1.0f;
+    out->m[2][3] = 0.0f;
 
-    out->_41 = x;
-    out->_42 = y;
-    out->_43 = z;
-    out->_44 = 1.0f;
+    out->m[3][0] = x;
+    out->m[3][1] = y;
+    out->m[3][2] = z;
+    out->m[3][3] = 1.0f;
     return out;
 }
 
@@ -85,7 +86,7 @@ D3DXMATRIX* D3DXMatrixTranslation(D3DXMATRIX* out, float x, float y, float z)
 // rolled about z first, then pitched about x, then turned by yaw about y.
 // Each of the three is the left-handed D3DX rotation (a positive yaw takes +z
 // towards +x, a positive pitch +y towards +z, a positive roll +x towards +y).
-D3DXMATRIX* D3DXMatrixRotationYawPitchRoll(D3DXMATRIX* out, float yaw, float pitch, float roll)
+Matrix4x4* D3DXMatrixRotationYawPitchRoll(Matrix4x4* out, float yaw, float pitch, float roll)
 {
     const double sinRoll = SinSingle(roll);
     const double cosRoll = CosSingle(roll);
@@ -94,25 +95,25 @@ D3DXMATRIX* D3DXMatrixRotationYawPitchRoll(D3DXMATRIX* out, float yaw, float pit
     const double sinYaw = SinSingle(yaw);
     const double cosYaw = CosSingle(yaw);
 
-    out->_11 = Single(sinRoll * sinPitch * sinYaw + cosRoll * cosYaw);
-    out->_12 = Single(sinRoll * cosPitch);
-    out->_13 = Single(sinRoll * sinPitch * cosYaw - cosRoll * sinYaw);
-    out->_14 = 0.0f;
+    out->m[0][0] = Single(sinRoll * sinPitch * sinYaw + cosRoll * cosYaw);
+    out->m[0][1] = Single(sinRoll * cosPitch);
+    out->m[0][2] = Single(sinRoll * sinPitch * cosYaw - cosRoll * sinYaw);
+    out->m[0][3] = 0.0f;
 
-    out->_21 = Single(cosRoll * sinPitch * sinYaw - sinRoll * cosYaw);
-    out->_22 = Single(cosRoll * cosPitch);
-    out->_23 = Single(cosRoll * sinPitch * cosYaw + sinRoll * sinYaw);
-    out->_24 = 0.0f;
+    out->m[1][0] = Single(cosRoll * sinPitch * sinYaw - sinRoll * cosYaw);
+    out->m[1][1] = Single(cosRoll * cosPitch);
+    out->m[1][2] = Single(cosRoll * sinPitch * cosYaw + sinRoll * sinYaw);
+    out->m[1][3] = 0.0f;
 
-    out->_31 = Single(cosPitch * sinYaw);
-    out->_32 = Single(-sinPitch);
-    out->_33 = Single(cosPitch * cosYaw);
-    out->_34 = 0.0f;
+    out->m[2][0] = Single(cosPitch * sinYaw);
+    out->m[2][1] = Single(-sinPitch);
+    out->m[2][2] = Single(cosPitch * cosYaw);
+    out->m[2][3] = 0.0f;
 
-    out->_41 = 0.0f;
-    out->_42 = 0.0f;
-    out->_43 = 0.0f;
-    out->_44 = 1.0f;
+    out->m[3][0] = 0.0f;
+    out->m[3][1] = 0.0f;
+    out->m[3][2] = 0.0f;
+    out->m[3][3] = 1.0f;
     return out;
 }
 
@@ -120,9 +121,9 @@ D3DXMATRIX* D3DXMatrixRotationYawPitchRoll(D3DXMATRIX* out, float yaw, float pit
 // end, because out may be m1 or m2 (the caller chains transforms in place).
 // Each element's four products are summed left to right in double precision:
 // a product of two floats is exact there, so only the sums round.
-D3DXMATRIX* D3DXMatrixMultiply(D3DXMATRIX* out, const D3DXMATRIX* m1, const D3DXMATRIX* m2)
+Matrix4x4* D3DXMatrixMultiply(Matrix4x4* out, const Matrix4x4* m1, const Matrix4x4* m2)
 {
-    D3DXMATRIX product;
+    Matrix4x4 product;
     for (int row = 0; row < 4; ++row) {
         for (int column = 0; column < 4; ++column) {
             double sum = static_cast<double>(m1->m[row][0]) * m2->m[0][column];

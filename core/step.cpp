@@ -10,17 +10,15 @@
 // each particle were stepped whole before the next; meanwhile the grid block
 // a particle will splat is fetched from memory, and the libm calls of one
 // particle overlap the splat of another.
-#include "simulation/step.h"
+#include "core/step.h"
 
 #include <emmintrin.h>
 
 #include <cmath>
 #include <cstring>
 
-#include "plugin/scene_state.h"
-#include "simulation/numeric.h"
-
-uint8_t LitCells[AccumulationGridWidth * AccumulationGridHeight / 8];
+#include "core/cell_lanes.h"
+#include "core/numeric.h"
 
 namespace {
 
@@ -122,13 +120,13 @@ inline bool IsInside(const Particle* particle, GridPosition position)
 // The splat, four lanes at a time with SSE2. Each lane operation is the
 // scalar operation it replaces, with the same rounding:
 //  - the offsets, squares, sum and square root of the distance are single
-//    precision operations on single-precision operands; formed in double and
-//    rounded once, as the formulas write them, they give the same floats
-//    (double has more than twice float's precision, so the double rounding
-//    is harmless for +, -, x and sqrt);
+//    precision operations on single-precision operands; the reference forms
+//    each in double and rounds it once, which gives the same floats (double
+//    has more than twice float's precision, so the double rounding is
+//    harmless for +, -, x and sqrt);
 //  - the weight (distance times 0.8 blobSize, a double) and the channel sums
 //    (share times colour plus the old value truncated) are done in double
-//    lanes, product then sum, as the formulas write them;
+//    lanes, product then sum, as in the reference;
 //  - truncations are cvttps2dq/cvttpd2dq, the same conversions the compiler
 //    uses for the scalar casts (out-of-range values become 0x80000000 in
 //    both);
@@ -139,14 +137,7 @@ inline bool IsInside(const Particle* particle, GridPosition position)
 // it was.
 
 const __m128 laneOne = _mm_set1_ps(1.0f);
-const __m128 channelCap = _mm_set1_ps(255.0f);
-
-// Lanes 0..2 from value, lane 3 (the extra field) from original.
-inline __m128 KeepExtra(__m128 value, __m128 original)
-{
-    const __m128 redAndExtra = _mm_shuffle_ps(value, original, _MM_SHUFFLE(3, 3, 2, 2));
-    return _mm_shuffle_ps(value, redAndExtra, _MM_SHUFFLE(2, 0, 1, 0));
-}
+const __m128 channelCap = ChannelCapLanes();
 
 // A cell the blob does not reach: each channel becomes its whole part.
 inline void TruncateCell(GridCell* cell)
@@ -223,7 +214,7 @@ inline __m128 SquaredOffsets(float position, int pixel, __m128i offsets)
 // worked out for the 4 x 4 cells left. That is the common case, and it is
 // decided once per particle, so the processor meets no branch it cannot
 // predict inside the block.
-void SplatParticle(const Particle* particle, float gx, float gy, int pixelX, int pixelY)
+void SplatParticle(GridCell* grid, const Particle* particle, float gx, float gy, int pixelX, int pixelY)
 {
     const double falloffValue = 0.8 * static_cast<double>(particle->blobSize);
     const __m128d falloff = _mm_set1_pd(falloffValue);
@@ -242,7 +233,7 @@ void SplatParticle(const Particle* particle, float gx, float gy, int pixelX, int
     _mm_store_ps(dxSquared, SquaredOffsets(gx, pixelX, _mm_set_epi32(0, -1, -2, -3)));
     _mm_store_ps(dxSquared + 4, SquaredOffsets(gx, pixelX, _mm_set_epi32(2, 1, 2, 1)));
 
-    GridCell* column = &AccumulationGrid[(pixelX - 3) * AccumulationGridHeight + (pixelY - 3)];
+    GridCell* column = &grid[(pixelX - 3) * AccumulationGridHeight + (pixelY - 3)];
     if (beyond < 4.0f) {
         for (int k = 0; k < 2; ++k, column += AccumulationGridHeight) {
             for (int row = 0; row < 6; ++row) {
@@ -270,13 +261,44 @@ void SplatParticle(const Particle* particle, float gx, float gy, int pixelX, int
     }
 }
 
+// The splat written plainly, one cell and one channel at a time: what the
+// SIMD splat above must give, bit for bit.
+void SplatParticleReference(GridCell* grid, const Particle* particle, float gx, float gy)
+{
+    const double falloff = 0.8 * static_cast<double>(particle->blobSize);
+    const float colours[3] = {particle->blue, particle->green, particle->red};
+    // In double, gx + 3 is exact: the block is always pixelX - 3 .. pixelX + 2.
+    for (int cx = Trunc(static_cast<double>(gx) - 3.0); cx < Trunc(static_cast<double>(gx) + 3.0); ++cx) {
+        for (int cy = Trunc(static_cast<double>(gy) - 3.0); cy < Trunc(static_cast<double>(gy) + 3.0); ++cy) {
+            const float dx = Single(static_cast<double>(gx) - cx);
+            const float dy = Single(static_cast<double>(gy) - cy);
+            const float squared = Single(static_cast<double>(Single(static_cast<double>(dx) * dx)) +
+                                         Single(static_cast<double>(dy) * dy));
+            float weight = Single(static_cast<double>(SqrtSingle(squared)) * falloff);
+            if (weight > 1.0f) {
+                weight = 1.0f;
+            }
+            const float share = Single(1.0 - static_cast<double>(weight));
+            GridCell& cell = grid[cx * AccumulationGridHeight + cy];
+            float* const channels[3] = {&cell.blue, &cell.green, &cell.red};
+            for (int c = 0; c < 3; ++c) {
+                int n = Trunc(static_cast<double>(share) * colours[c] + static_cast<double>(Trunc(*channels[c])));
+                if (n > 255) {
+                    n = 255;
+                }
+                *channels[c] = static_cast<float>(n);
+            }
+        }
+    }
+}
+
 // Sets the lit bits of the 6 x 6 block whose first column and row are x, y:
 // six bits of each of six rows, within one 16-bit word of the row.
-inline void MarkLit(int x, int y)
+inline void MarkLit(uint8_t* litCells, int x, int y)
 {
     for (int row = 0; row < 6; ++row) {
         const int bit = (y + row) * AccumulationGridWidth + x;
-        uint8_t* const bytes = &LitCells[bit >> 3];
+        uint8_t* const bytes = &litCells[bit >> 3];
         uint16_t word;
         std::memcpy(&word, bytes, sizeof(word));
         word = static_cast<uint16_t>(word | 0x3Fu << (bit & 7));
@@ -285,7 +307,7 @@ inline void MarkLit(int x, int y)
 }
 
 // The finish: the inside test, then the splat or the respawn.
-inline void FinishStep(Particle* particle, GridPosition position)
+inline void FinishStep(SceneState& scene, Particle* particle, GridPosition position)
 {
     if (!IsInside(particle, position)) {
         RespawnParticle(particle, particle->offsetX, particle->offsetY, particle->scale);
@@ -293,22 +315,22 @@ inline void FinishStep(Particle* particle, GridPosition position)
     }
     particle->pixelX = Trunc(position.gx);
     particle->pixelY = Trunc(position.gy);
-    SplatParticle(particle, position.gx, position.gy, particle->pixelX, particle->pixelY);
-    MarkLit(particle->pixelX - 3, particle->pixelY - 3);
+    SplatParticle(scene.AccumulationGrid, particle, position.gx, position.gy, particle->pixelX, particle->pixelY);
+    MarkLit(scene.litCells, particle->pixelX - 3, particle->pixelY - 3);
 }
 
 // Asks for the cache lines of the block a particle at this position will
 // splat: 96 bytes per column, so three addresses no more than 48 bytes apart
 // reach every line. Only a hint: nothing is read or written. Forced inline:
 // GCC sees no effect in a function that only prefetches and drops its calls.
-__attribute__((always_inline)) inline void PrefetchSplatBlock(GridPosition position)
+__attribute__((always_inline)) inline void PrefetchSplatBlock(const GridCell* grid, GridPosition position)
 {
     if (!(position.gx > 10.0f && position.gx < static_cast<float>(AccumulationGridWidth - 10) &&
           position.gy > 10.0f && position.gy < static_cast<float>(AccumulationGridHeight - 10))) {
         return;
     }
     const char* column = reinterpret_cast<const char*>(
-        &AccumulationGrid[(Trunc(position.gx) - 3) * AccumulationGridHeight + (Trunc(position.gy) - 3)]);
+        &grid[(Trunc(position.gx) - 3) * AccumulationGridHeight + (Trunc(position.gy) - 3)]);
     for (int k = 0; k < 6; ++k, column += AccumulationGridHeight * sizeof(GridCell)) {
         _mm_prefetch(column, _MM_HINT_T0);
         _mm_prefetch(column + 48, _MM_HINT_T0);
@@ -323,10 +345,24 @@ const uint32_t moveLead = 8;
 
 }  // namespace
 
-void StepParticle(Particle* particle) { FinishStep(particle, MoveParticle(particle)); }
+void StepParticle(SceneState& scene, Particle* particle) { FinishStep(scene, particle, MoveParticle(particle)); }
 
-void StepParticlesAndHandOver(Particle* first, uint32_t count, const PatternHandOver& pattern)
+void StepParticleReference(SceneState& scene, Particle* particle)
 {
+    const GridPosition position = MoveParticle(particle);
+    if (!IsInside(particle, position)) {
+        RespawnParticle(particle, particle->offsetX, particle->offsetY, particle->scale);
+        return;
+    }
+    particle->pixelX = Trunc(position.gx);
+    particle->pixelY = Trunc(position.gy);
+    SplatParticleReference(scene.AccumulationGrid, particle, position.gx, position.gy);
+}
+
+void StepParticlesAndHandOver(SceneState& scene, const PatternHandOver& pattern)
+{
+    Particle* const first = scene.particles.records;
+    const uint32_t count = scene.particles.count;
     // Moving ahead is safe: a move reads and writes only its own particle,
     // and no finish touches another particle.
     GridPosition ahead[moveLead];
@@ -334,7 +370,7 @@ void StepParticlesAndHandOver(Particle* first, uint32_t count, const PatternHand
         const uint32_t slot = n % moveLead;
         if (n >= moveLead) {
             Particle* const particle = &first[n - moveLead];
-            FinishStep(particle, ahead[slot]);
+            FinishStep(scene, particle, ahead[slot]);
             particle->equationType = pattern.equationType;
             particle->offsetX = pattern.offsetX;
             particle->offsetY = pattern.offsetY;
@@ -342,7 +378,7 @@ void StepParticlesAndHandOver(Particle* first, uint32_t count, const PatternHand
         }
         if (n < count) {
             ahead[slot] = MoveParticle(&first[n]);
-            PrefetchSplatBlock(ahead[slot]);
+            PrefetchSplatBlock(scene.AccumulationGrid, ahead[slot]);
         }
     }
 }

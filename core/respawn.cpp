@@ -1,7 +1,7 @@
 // A particle's new life: colour, start position, life, blob and kernel.
-#include "simulation/generator.h"
-#include "simulation/numeric.h"
-#include "simulation/particle.h"
+#include "core/generator.h"
+#include "core/numeric.h"
+#include "core/particle.h"
 
 namespace {
 

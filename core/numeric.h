@@ -1,17 +1,19 @@
 // Rounding helpers for the simulation's exact arithmetic.
 //
-// The scene's results are fixed to the bit: a value is rounded to single
-// precision exactly where the formulas say, and everything between two
-// roundings is done in double precision. These helpers make each rounding an
+// The scene's results are fixed to the bit: every stored value is rounded to
+// single precision at a chosen place, and everything between two roundings
+// is done in double precision; hosts and dumps compared across builds rely
+// on every one of those places. These helpers make each rounding an
 // explicit call. The libm wrappers take a single-precision argument and round
 // the double result to single precision, as every step of the maps requires.
 #pragma once
 
 #include <cmath>
 
-// Rounds to single precision. Kept out of line from the optimiser's view of
-// paired libm calls: a plain cast is enough with -fno-tree-slp-vectorize, and
-// the -O0 / release dump comparison in the test suite guards it.
+// Rounds to single precision. A plain cast is enough because the core is
+// built with -fno-tree-slp-vectorize (GCC 12's SLP vectorizer drops the
+// rounding of paired libm results); the -O0 / release dump comparison in the
+// test suite guards it.
 inline float Single(double value) { return static_cast<float>(value); }
 
 inline float SinSingle(float x) { return static_cast<float>(std::sin(static_cast<double>(x))); }

@@ -1,6 +1,13 @@
 // The scene's random numbers: one 32-bit linear congruential generator per
 // thread, our own (never the C runtime's rand), so that every build and every
 // platform draws the same sequence from the same seed.
+//
+// Per thread, not part of the scene state: a set-up seeds the thread that
+// calls it, and a thread that never seeded starts from 1. A host that ticks
+// and draws on the thread it set up on gets the frame's lattice draws from
+// the same sequence as the simulation's; one that draws on another thread
+// gets that thread's own sequence. Hosts see the scene that behaviour gives,
+// so the state stays with the thread.
 #pragma once
 
 #include <cstdint>

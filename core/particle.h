@@ -13,9 +13,9 @@ struct GridCell {
 };
 
 // Glow weights around a particle: [i][j], i the column offset, j the row
-// offset, centre [5][5]. The kernel's table is nominally 20 x 20, but only the
-// block with i and j in 0..9 is ever written or read, so only that block is
-// stored: it keeps the record small and hot in cache.
+// offset, centre [5][5] (the halo uses i and j from 1 to 9). Only these
+// 10 x 10 weights are ever written or read, so only they are stored: the
+// record stays small and hot in cache, and is exactly what a dump holds.
 enum { BlobKernelSize = 10 };
 struct BlobKernel {
     GridCell cells[BlobKernelSize][BlobKernelSize];
@@ -48,8 +48,3 @@ struct Particle {
 // size and kernel. Draws 10 random numbers, or 12 when the colour comes out
 // white. Reads gridWidth, gridHeight, aspectFactor and spawnAxis.
 void RespawnParticle(Particle* particle, float offsetX, float offsetY, float scale);
-
-// Advances the particle one step along its map and splats it into the
-// accumulation grid, or respawns it when it left the inner area or its life
-// ran out. Touches at most 36 grid cells; allocates nothing.
-void StepParticle(Particle* particle);

@@ -1,11 +1,10 @@
-#include "simulation/tick.h"
+#include "core/tick.h"
 
 #include <cmath>
 
-#include "plugin/scene_state.h"
-#include "simulation/generator.h"
-#include "simulation/numeric.h"
-#include "simulation/step.h"
+#include "core/generator.h"
+#include "core/numeric.h"
+#include "core/step.h"
 
 namespace {
 
@@ -20,14 +19,14 @@ int32_t AdvanceClock(int32_t clock, uint32_t step)
 
 }  // namespace
 
-void DrawPatternValues()
+void DrawPatternValues(SceneState& scene)
 {
     scene.patternScale = Single(static_cast<double>(Single(DrawRandom() * (150.0 / 32767.0))) + 50.0);
     scene.patternOffsetX = Single(static_cast<double>(Single(DrawRandom() * (10.0 / 32767.0))) - 5.0);
     scene.patternOffsetY = Single(static_cast<double>(Single(DrawRandom() * (10.0 / 32767.0))) - 5.0);
 }
 
-void TickScene()
+void TickScene(SceneState& scene)
 {
     // Raised before the test and reset to 0, so the re-draw falls on the
     // 1501st tick, not the 1500th.
@@ -35,14 +34,14 @@ void TickScene()
     if (scene.ticksSinceReseed > ticksBetweenRedraws) {
         scene.equationType = Trunc(Single(DrawRandom() * (10.0 / 32767.0)));
         scene.ticksSinceReseed = 0;
-        DrawPatternValues();
+        DrawPatternValues(scene);
     }
 
     // Each particle steps with the values it was handed last tick; the new
     // ones reach it only after its step.
     const PatternHandOver pattern = {scene.equationType, scene.patternOffsetX, scene.patternOffsetY,
                                      scene.patternScale};
-    StepParticlesAndHandOver(particles.records, particles.count, pattern);
+    StepParticlesAndHandOver(scene, pattern);
 
     scene.cameraClockA = AdvanceClock(scene.cameraClockA, 3);
     scene.cameraClockB = AdvanceClock(scene.cameraClockB, 2);

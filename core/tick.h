@@ -1,11 +1,13 @@
 // The scene tick behind UpdateScene.
 #pragma once
 
+#include "core/scene_state.h"
+
 // Counts the tick and re-draws the pattern on every 1501st, steps every
 // particle in list order and hands it the current pattern, then advances the
 // camera clocks, angles and field-of-view wobble. Allocates nothing.
-void TickScene();
+void TickScene(SceneState& scene);
 
-// Draws a new pattern scale and offsets into the scene state: the draw times
-// 150 / 32767 (or 10 / 32767) rounded to single, then 50 added (or 5 taken).
-void DrawPatternValues();
+// Draws a new pattern scale and offsets: the draw times 150 / 32767 (or
+// 10 / 32767) rounded to single, then 50 added (or 5 taken).
+void DrawPatternValues(SceneState& scene);

@@ -1,0 +1,352 @@
+// The full-resolution layer: the fade of a random lattice of the
+// accumulation grid, the texels around every particle, and the copy of the
+// whole layer into texture memory.
+#include <emmintrin.h>
+
+#include <cstring>
+
+#include "core/cell_lanes.h"
+#include "core/generator.h"
+#include "core/layers.h"
+#include "core/numeric.h"
+
+namespace {
+
+// Fade factors per visit, and the further factors while a new pattern is
+// settling in. The blue factor is the double one unit in the last place
+// above the one nearest to 0.7976: that is the factor the scene's look was
+// tuned with, and the last bit shows in the faded values.
+const double fadeFactorRed = 0.764;
+const double fadeFactorGreen = 0.76;
+const double fadeFactorBlue = 0.7976000000000001;
+const double settlingFactorRed = 0.5;
+const double settlingFactorGreen = 0.5;
+const double settlingFactorBlue = 0.8;
+const int32_t settlingTicks = 300;
+const float fadeFloor = 5.0f;  // anything dimmer goes to black
+
+const int latticeStep = 5;
+
+// A lattice phase, 0 to 4 (5 only for the draw 32767).
+int DrawLatticePhase() { return Trunc(Single(DrawRandom() * (5.0 / 32767.0))); }
+
+int ClampedGridWidth(const SceneState& scene)
+{
+    return scene.gridWidth < AccumulationGridWidth ? scene.gridWidth : AccumulationGridWidth;
+}
+int ClampedGridHeight(const SceneState& scene)
+{
+    return scene.gridHeight < AccumulationGridHeight ? scene.gridHeight : AccumulationGridHeight;
+}
+
+float CapChannel(float value) { return value > 255.0f ? 255.0f : value; }
+
+TexelBuffer FullLayerBuffer(SceneState& scene)
+{
+    return TexelBuffer{scene.FullLayerTexels, AccumulationGridWidth, AccumulationGridHeight, AccumulationGridWidth * 4};
+}
+
+inline void SetLit(uint8_t* litCells, int x, int y, bool lit)
+{
+    const int bit = y * AccumulationGridWidth + x;
+    const uint8_t mask = static_cast<uint8_t>(1u << (bit & 7));
+    if (lit) {
+        litCells[bit >> 3] = static_cast<uint8_t>(litCells[bit >> 3] | mask);
+    } else {
+        litCells[bit >> 3] = static_cast<uint8_t>(litCells[bit >> 3] & ~mask);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The fade
+
+const int32_t litRowBytes = AccumulationGridWidth / 8;
+
+// Bits j of a 64-bit word with j % 5 == phase.
+constexpr uint64_t LatticeBits(int phase)
+{
+    uint64_t bits = 0;
+    for (int j = phase; j < 64; j += latticeStep) {
+        bits |= uint64_t{1} << j;
+    }
+    return bits;
+}
+const uint64_t latticeBits[latticeStep] = {LatticeBits(0), LatticeBits(1), LatticeBits(2), LatticeBits(3),
+                                           LatticeBits(4)};
+
+const __m128d fadeFactorsBlueGreen = _mm_set_pd(fadeFactorGreen, fadeFactorBlue);
+const __m128d fadeFactorsRed = _mm_set_pd(1.0, fadeFactorRed);
+const __m128d settlingFactorsBlueGreen = _mm_set_pd(settlingFactorGreen, settlingFactorBlue);
+const __m128d settlingFactorsRed = _mm_set_pd(1.0, settlingFactorRed);
+const __m128 fadeFloors = _mm_set1_ps(fadeFloor);
+
+// single(channel x factor) for blue, green (low) and red (high) at once.
+inline __m128 ScaleChannels(__m128 cell, __m128d blueGreen, __m128d red)
+{
+    const __m128d low = _mm_mul_pd(_mm_cvtps_pd(cell), blueGreen);
+    const __m128d high = _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(cell, cell)), red);
+    return _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
+}
+
+// Fades one lattice cell and writes its texel. Returns true when the next
+// visit would skip the cell (its red + green + blue is not above 0).
+inline bool FadeCell(GridCell& cell, uint32_t& texel, bool settling)
+{
+    const __m128 old = _mm_loadu_ps(&cell.blue);
+    if ((SumsAboveZero(old, old) & 1) == 0) {
+        return true;  // an empty cell and its texel stay untouched
+    }
+    __m128 faded = ScaleChannels(old, fadeFactorsBlueGreen, fadeFactorsRed);
+    if (settling) {
+        faded = ScaleChannels(faded, settlingFactorsBlueGreen, settlingFactorsRed);
+    }
+    // Below 5 becomes 0 (a NaN is not below 5 and stays).
+    faded = _mm_andnot_ps(_mm_cmplt_ps(faded, fadeFloors), faded);
+    _mm_storeu_ps(&cell.blue, KeepExtra(faded, old));
+    texel = static_cast<uint32_t>(_mm_cvtsi128_si32(PackCells(faded, faded, faded, faded)));
+    return (SumsAboveZero(faded, faded) & 1) == 0;
+}
+
+// How many lattice cells of a row ahead the grid's cache line is asked for.
+const int fadePrefetchDistance = 16;
+
+}  // namespace
+
+// The same draws, rows and cells as the reference, but a cell whose lit bit
+// is clear is not read, as the reference would skip it anyway. The lit
+// lattice cells of a row are found 64 at a time in the bitmap, then visited
+// with their cache lines fetched a few cells ahead (each is a separate line
+// of the column-major grid).
+void FadeLattice(SceneState& scene, const TexelBuffer& texels)
+{
+    const int gridWidth = ClampedGridWidth(scene);
+    const int gridHeight = ClampedGridHeight(scene);
+    const bool settling = scene.ticksSinceReseed < settlingTicks;
+    const int words = (gridWidth + 63) / 64;
+    int columns[AccumulationGridWidth / latticeStep + 1];
+
+    for (int y = DrawLatticePhase(); y < gridHeight; y += latticeStep) {
+        const int x0 = DrawLatticePhase();
+        uint32_t* row = TexelRow(texels, y);
+        const uint8_t* litRow = &scene.litCells[y * litRowBytes];
+        int count = 0;
+        for (int word = 0; word < words; ++word) {
+            uint64_t bits;
+            std::memcpy(&bits, litRow + 8 * word, sizeof(bits));
+            bits &= latticeBits[((x0 - 64 * word) % latticeStep + latticeStep) % latticeStep];
+            if (word == 0) {
+                bits &= ~uint64_t{0} << x0;  // a phase of 5 leaves column 0 out
+            }
+            if (64 * word + 64 > gridWidth) {
+                bits &= (uint64_t{1} << (gridWidth - 64 * word)) - 1;
+            }
+            while (bits != 0) {
+                columns[count++] = 64 * word + __builtin_ctzll(bits);
+                bits &= bits - 1;
+            }
+        }
+        for (int n = 0; n < count; ++n) {
+            if (n + fadePrefetchDistance < count) {
+                _mm_prefetch(reinterpret_cast<const char*>(&AccumulationCell(scene, columns[n + fadePrefetchDistance], y)),
+                             _MM_HINT_T0);
+            }
+            const int x = columns[n];
+            if (FadeCell(AccumulationCell(scene, x, y), row[x], settling)) {
+                SetLit(scene.litCells, x, y, false);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Particle texels
+
+namespace {
+
+// Texels x - 3 .. x + 2 of rows y - 3 .. y + 2 from the grid, for a square
+// that lies wholly within columns and rows 1 and up and inside the grid.
+inline void CopyParticleSquare(SceneState& scene, const TexelBuffer& texels, int x, int y)
+{
+    const GridCell* column0 = &AccumulationCell(scene, x - 3, y - 3);
+    for (int r = 0; r < 6; ++r) {
+        const GridCell* cell = column0 + r;
+        const __m128 c0 = CapLanes(_mm_loadu_ps(&cell[0 * AccumulationGridHeight].blue));
+        const __m128 c1 = CapLanes(_mm_loadu_ps(&cell[1 * AccumulationGridHeight].blue));
+        const __m128 c2 = CapLanes(_mm_loadu_ps(&cell[2 * AccumulationGridHeight].blue));
+        const __m128 c3 = CapLanes(_mm_loadu_ps(&cell[3 * AccumulationGridHeight].blue));
+        const __m128 c4 = CapLanes(_mm_loadu_ps(&cell[4 * AccumulationGridHeight].blue));
+        const __m128 c5 = CapLanes(_mm_loadu_ps(&cell[5 * AccumulationGridHeight].blue));
+        uint32_t* texel = TexelRow(texels, y - 3 + r) + (x - 3);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(texel), PackCells(c0, c1, c2, c3));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(texel + 4), PackCells(c4, c5, c4, c5));
+    }
+}
+
+// One texel of a particle's square, plainly.
+inline void CopyParticleTexel(SceneState& scene, const TexelBuffer& texels, int x, int y)
+{
+    const GridCell& cell = AccumulationCell(scene, x, y);
+    // Capped for the texel only; the grid keeps its value.
+    TexelRow(texels, y)[x] = PackTexel(CapChannel(cell.red), CapChannel(cell.green), CapChannel(cell.blue));
+}
+
+// The square of a particle near an edge: every texel tested. Column 0 and
+// row 0 are never refreshed.
+void CopyClippedSquare(SceneState& scene, const TexelBuffer& texels, const Particle* particle, int gridWidth,
+                       int gridHeight)
+{
+    for (int64_t y = int64_t{particle->pixelY} - 3; y <= particle->pixelY + int64_t{2}; ++y) {
+        if (y < 1 || y >= gridHeight) continue;
+        for (int64_t x = int64_t{particle->pixelX} - 3; x <= particle->pixelX + int64_t{2}; ++x) {
+            if (x < 1 || x >= gridWidth) continue;
+            CopyParticleTexel(scene, texels, static_cast<int>(x), static_cast<int>(y));
+        }
+    }
+}
+
+// Asks for the lines of a particle's square: six grid columns (96 bytes each)
+// and six texel rows. Only a hint: nothing is read or written. Forced inline,
+// like the other prefetching helpers: GCC sees no effect in a function that
+// only prefetches and drops its calls.
+__attribute__((always_inline)) inline void PrefetchParticleSquare(SceneState& scene, const Particle* particle,
+                                                                   const TexelBuffer& texels, int gridWidth,
+                                                                   int gridHeight)
+{
+    const int64_t x = particle->pixelX;
+    const int64_t y = particle->pixelY;
+    if (x - 3 < 1 || x + 3 > gridWidth || y - 3 < 1 || y + 3 > gridHeight) {
+        return;
+    }
+    const char* column = reinterpret_cast<const char*>(&AccumulationCell(scene, static_cast<int>(x) - 3,
+                                                                         static_cast<int>(y) - 3));
+    for (int k = 0; k < 6; ++k, column += AccumulationGridHeight * sizeof(GridCell)) {
+        _mm_prefetch(column, _MM_HINT_T0);
+        _mm_prefetch(column + 6 * sizeof(GridCell) - 1, _MM_HINT_T0);
+    }
+    for (int r = 0; r < 6; ++r) {
+        _mm_prefetch(reinterpret_cast<const char*>(TexelRow(texels, static_cast<int>(y) - 3 + r) + (x - 3)),
+                     _MM_HINT_T0);
+    }
+}
+
+// How many particles ahead the squares' lines are asked for.
+const uint32_t squarePrefetchDistance = 4;
+
+}  // namespace
+
+void RefreshParticleTexels(SceneState& scene, const TexelBuffer& texels)
+{
+    const int gridWidth = ClampedGridWidth(scene);
+    const int gridHeight = ClampedGridHeight(scene);
+    const ParticleList& particles = scene.particles;
+    for (uint32_t n = 0; n < particles.count; ++n) {
+        if (n + squarePrefetchDistance < particles.count) {
+            PrefetchParticleSquare(scene, &particles.records[n + squarePrefetchDistance], texels, gridWidth,
+                                   gridHeight);
+        }
+        const Particle* particle = &particles.records[n];
+        const int64_t firstX = static_cast<int64_t>(particle->pixelX) - 3;
+        const int64_t firstY = static_cast<int64_t>(particle->pixelY) - 3;
+        if (firstX >= 1 && firstX + 6 <= gridWidth && firstY >= 1 && firstY + 6 <= gridHeight) {
+            CopyParticleSquare(scene, texels, particle->pixelX, particle->pixelY);
+        } else {
+            CopyClippedSquare(scene, texels, particle, gridWidth, gridHeight);
+        }
+    }
+}
+
+namespace {
+
+// Copies count texels with streaming stores, which write the texture memory
+// without first reading it into the cache (nothing reads it back): the copy
+// moves two thirds of the bytes an ordinary one does and leaves the cache to
+// the grid. Unaligned ends go through ordinary stores.
+void StreamRow(uint32_t* destination, const uint32_t* source, int count)
+{
+    int n = 0;
+    while (n < count && (reinterpret_cast<uintptr_t>(destination + n) & 15) != 0) {
+        destination[n] = source[n];
+        ++n;
+    }
+    for (; n + 16 <= count; n += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + n));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + n + 4));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + n + 8));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + n + 12));
+        _mm_stream_si128(reinterpret_cast<__m128i*>(destination + n), a);
+        _mm_stream_si128(reinterpret_cast<__m128i*>(destination + n + 4), b);
+        _mm_stream_si128(reinterpret_cast<__m128i*>(destination + n + 8), c);
+        _mm_stream_si128(reinterpret_cast<__m128i*>(destination + n + 12), d);
+    }
+    for (; n < count; ++n) {
+        destination[n] = source[n];
+    }
+}
+
+}  // namespace
+
+uint32_t PackTexel(float red, float green, float blue)
+{
+    const uint32_t r = static_cast<uint32_t>(Trunc(red)) & 0xFFu;
+    const uint32_t g = static_cast<uint32_t>(Trunc(green)) & 0xFFu;
+    const uint32_t b = static_cast<uint32_t>(Trunc(blue)) & 0xFFu;
+    return 0xFF000000u | r << 16 | g << 8 | b;
+}
+
+void UpdateFullLayerTexels(SceneState& scene)
+{
+    const TexelBuffer layer = FullLayerBuffer(scene);
+    FadeLattice(scene, layer);
+    RefreshParticleTexels(scene, layer);
+}
+
+void CopyFullLayer(const SceneState& scene, const TexelBuffer& destination)
+{
+    const int width = ClampedGridWidth(scene);
+    const int height = ClampedGridHeight(scene);
+    for (int y = 0; y < height; ++y) {
+        StreamRow(TexelRow(destination, y), &scene.FullLayerTexels[y * AccumulationGridWidth], width);
+    }
+    _mm_sfence();
+}
+
+// ---------------------------------------------------------------------------
+// References
+
+void FadePassReference(SceneState& scene, const TexelBuffer& texels)
+{
+    const int gridWidth = ClampedGridWidth(scene);
+    const int gridHeight = ClampedGridHeight(scene);
+    const bool settling = scene.ticksSinceReseed < settlingTicks;
+    for (int y = DrawLatticePhase(); y < gridHeight; y += latticeStep) {
+        for (int x = DrawLatticePhase(); x < gridWidth; x += latticeStep) {
+            GridCell& cell = AccumulationCell(scene, x, y);
+            if (!ChannelsAboveZero(cell)) {
+                SetLit(scene.litCells, x, y, false);
+                continue;  // neither the cell nor its texel changes
+            }
+            float red = Single(static_cast<double>(cell.red) * fadeFactorRed);
+            float green = Single(static_cast<double>(cell.green) * fadeFactorGreen);
+            float blue = Single(static_cast<double>(cell.blue) * fadeFactorBlue);
+            if (settling) {
+                red = Single(static_cast<double>(red) * settlingFactorRed);
+                green = Single(static_cast<double>(green) * settlingFactorGreen);
+                blue = Single(static_cast<double>(blue) * settlingFactorBlue);
+            }
+            cell.red = red < fadeFloor ? 0.0f : red;
+            cell.green = green < fadeFloor ? 0.0f : green;
+            cell.blue = blue < fadeFloor ? 0.0f : blue;
+            TexelRow(texels, y)[x] = PackTexel(cell.red, cell.green, cell.blue);
+            SetLit(scene.litCells, x, y, ChannelsAboveZero(cell));
+        }
+    }
+}
+
+void ParticleTexelPassReference(SceneState& scene, const TexelBuffer& texels)
+{
+    const int gridWidth = ClampedGridWidth(scene);
+    const int gridHeight = ClampedGridHeight(scene);
+    for (uint32_t n = 0; n < scene.particles.count; ++n) {
+        CopyClippedSquare(scene, texels, &scene.particles.records[n], gridWidth, gridHeight);
+    }
+}
