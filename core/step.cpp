@@ -371,10 +371,7 @@ void StepParticlesAndHandOver(SceneState& scene, const PatternHandOver& pattern)
         if (n >= moveLead) {
             Particle* const particle = &first[n - moveLead];
             FinishStep(scene, particle, ahead[slot]);
-            particle->equationType = pattern.equationType;
-            particle->offsetX = pattern.offsetX;
-            particle->offsetY = pattern.offsetY;
-            particle->scale = pattern.scale;
+            HandOverPattern(particle, pattern);
         }
         if (n < count) {
             ahead[slot] = MoveParticle(&first[n]);

@@ -21,6 +21,14 @@ struct PatternHandOver {
     float scale;
 };
 
+inline void HandOverPattern(Particle* particle, const PatternHandOver& pattern)
+{
+    particle->equationType = pattern.equationType;
+    particle->offsetX = pattern.offsetX;
+    particle->offsetY = pattern.offsetY;
+    particle->scale = pattern.scale;
+}
+
 // Steps every particle of the scene's list in list order, each exactly as
 // StepParticle would, and hands each the pattern right after its own step (so
 // a particle that respawns in this step is placed with its old offsets and

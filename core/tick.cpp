@@ -26,7 +26,11 @@ void DrawPatternValues(SceneState& scene)
     scene.patternOffsetY = Single(static_cast<double>(Single(DrawRandom() * (10.0 / 32767.0))) - 5.0);
 }
 
-void TickScene(SceneState& scene)
+namespace {
+
+// The tick, with the particles stepped by the fast pass or, for the
+// reference, one by one with the reference step.
+void Tick(SceneState& scene, bool reference)
 {
     // Raised before the test and reset to 0, so the re-draw falls on the
     // 1501st tick, not the 1500th.
@@ -41,7 +45,15 @@ void TickScene(SceneState& scene)
     // ones reach it only after its step.
     const PatternHandOver pattern = {scene.equationType, scene.patternOffsetX, scene.patternOffsetY,
                                      scene.patternScale};
-    StepParticlesAndHandOver(scene, pattern);
+    if (reference) {
+        for (uint32_t n = 0; n < scene.particles.count; ++n) {
+            Particle* const particle = &scene.particles.records[n];
+            StepParticleReference(scene, particle);
+            HandOverPattern(particle, pattern);
+        }
+    } else {
+        StepParticlesAndHandOver(scene, pattern);
+    }
 
     scene.cameraClockA = AdvanceClock(scene.cameraClockA, 3);
     scene.cameraClockB = AdvanceClock(scene.cameraClockB, 2);
@@ -50,3 +62,9 @@ void TickScene(SceneState& scene)
     scene.cameraPitch = swing;
     scene.fovWobble = Single(4.0 * std::sin(static_cast<double>(scene.cameraClockB) / 1500.0));
 }
+
+}  // namespace
+
+void TickScene(SceneState& scene) { Tick(scene, false); }
+
+void TickSceneReference(SceneState& scene) { Tick(scene, true); }

@@ -8,6 +8,11 @@
 // camera clocks, angles and field-of-view wobble. Allocates nothing.
 void TickScene(SceneState& scene);
 
+// The same tick with every particle stepped one after the other by
+// StepParticleReference: what TickScene must give, bit for bit, but the
+// lit-cell map (which the reference step does not keep).
+void TickSceneReference(SceneState& scene);
+
 // Draws a new pattern scale and offsets: the draw times 150 / 32767 (or
 // 10 / 32767) rounded to single, then 50 added (or 5 taken).
 void DrawPatternValues(SceneState& scene);

@@ -2,11 +2,13 @@
 // the software device.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <thread>
 
-#include "platform/software_device.h"
-#include "plugin/entry_points.h"
 #include "core/camera.h"
 #include "core/layers.h"
+#include "platform/software_device.h"
+#include "plugin/entry_points.h"
 #include "scene_fixture.h"
 
 namespace {
@@ -189,11 +191,63 @@ TEST_F(FrameTest, FrameMakesItsCallsInOrder)
     EXPECT_EQ(0, std::memcmp(&calls[8].matrix, &calls[11].matrix, sizeof(D3DMATRIX)));
     EXPECT_EQ(SoftwareDevice::IdOf(deviceResources.FullLayerTexture), calls[9].objectId);
     EXPECT_EQ(SoftwareDevice::IdOf(deviceResources.GlowLayerTexture), calls[12].objectId);
+    EXPECT_EQ(0u, calls[9].stage);
+    EXPECT_EQ(0u, calls[12].stage);
     for (int n : {10, 13}) {
         EXPECT_EQ(D3DPT_TRIANGLESTRIP, calls[n].primitiveType);
         EXPECT_EQ(0u, calls[n].startVertex);
         EXPECT_EQ(2u, calls[n].primitiveCount);
     }
+}
+
+// The projection comes from the frame's own rectangle (here aspect 2, where
+// the set-up's gave 1) and the current field of view; the world transform
+// from the camera's current clock and angles.
+TEST_F(FrameTest, TransformsFollowTheCameraAndTheFrameRectangle)
+{
+    SetupScene(&device_, 0, 0, 1920, 1200, 1);
+    for (int n = 0; n < 777; ++n) UpdateScene();
+    device_.ClearCallLog();
+    Frame(0, 2560, 1080);
+    const std::vector<DeviceCall>& calls = device_.Calls();
+    ASSERT_EQ(15u, calls.size()) << device_.DescribeCalls();
+
+    Matrix4x4 projection;
+    D3DXMatrixPerspectiveFovLH(&projection, FieldOfView(scene.fovWobble), 2.0f, 0.1f, 100.0f);
+    Matrix4x4 world;
+    BuildWorldTransform(&world, scene.cameraClockA, scene.cameraYaw, scene.cameraPitch);
+    EXPECT_EQ(0, std::memcmp(&projection, &calls[6].matrix, sizeof(projection)));
+    EXPECT_EQ(0, std::memcmp(&world, &calls[8].matrix, sizeof(world)));
+    EXPECT_EQ(0, std::memcmp(&world, &calls[11].matrix, sizeof(world)));
+    // Aspect 2: the horizontal scale is half the vertical one.
+    EXPECT_NEAR(calls[6].matrix.m[1][1] / 2.0f, calls[6].matrix.m[0][0], 1e-6f);
+    // The sway of the current clock: the rotation is not the identity.
+    EXPECT_NE(1.0f, calls[8].matrix.m[0][0]);
+}
+
+// The generator keeps its state per thread: a frame drawn on a thread that
+// never seeded takes its lattice draws from that thread's sequence (which
+// starts from 1), and leaves the set-up thread's alone.
+TEST_F(FrameTest, FrameOnAnotherThreadDrawsFromThatThreadsSequence)
+{
+    SetupScene(&device_, 0, 0, 1920, 1200, 99);
+    for (int n = 0; n < 20; ++n) UpdateScene();
+    const uint32_t mainBefore = GeneratorState();
+    uint32_t threadBefore = 0;
+    uint32_t threadAfter = 0;
+    std::thread([&] {
+        threadBefore = GeneratorState();
+        Frame();
+        threadAfter = GeneratorState();
+    }).join();
+    EXPECT_EQ(mainBefore, GeneratorState());
+    EXPECT_EQ(1u, threadBefore);
+
+    // From state 1: one row phase, then one column phase per visited row.
+    SeedGenerator(1);
+    const int firstRow = static_cast<int>(static_cast<float>(DrawRandom() * (5.0 / 32767.0)));
+    for (int y = firstRow; y < 1200; y += 5) DrawRandom();
+    EXPECT_EQ(GeneratorState(), threadAfter);
 }
 
 TEST_F(FrameTest, FirstArgumentMakesNoDifference)

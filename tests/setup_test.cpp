@@ -1,5 +1,7 @@
 #include <climits>
 #include <cmath>
+#include <ctime>
+#include <vector>
 
 #include "core/setup.h"
 #include "plugin/entry_points.h"
@@ -156,12 +158,49 @@ TEST_F(SetupTest, RunningOutOfMemoryKeepsTheRecordsAndStillReturnsOne)
     EXPECT_EQ(3000u, scene.particles.count);
 }
 
-TEST_F(SetupTest, SetupPluginSeedsFromTheClockAndAlwaysReturnsOne)
+// The particles and camera values a set-up makes, to compare set-ups.
+std::vector<uint32_t> SetupOutcome()
 {
+    std::vector<uint32_t> words = {static_cast<uint32_t>(scene.cameraClockA), static_cast<uint32_t>(scene.cameraClockB),
+                                   FloatBits(scene.patternScale)};
+    const uint32_t* record = reinterpret_cast<const uint32_t*>(scene.particles.records);
+    words.insert(words.end(), record, record + scene.particles.count * sizeof(Particle) / 4);
+    return words;
+}
+
+TEST_F(SetupTest, SetupPluginSeedsWithTheLowBitsOfTheCalendarTime)
+{
+    scene.testHooks.calendarTimeFixed = 1;
+    scene.testHooks.calendarTime = 0x123456789LL;
     EXPECT_EQ(1, SetupPlugin(nullptr, 0, 0, 1920, 1200, 0, 0));
-    EXPECT_EQ(2000u, scene.particles.count);
+    const std::vector<uint32_t> fromClock = SetupOutcome();
+
+    Reset();
+    SetupScene(nullptr, 0, 0, 1920, 1200, 0x23456789u);
+    EXPECT_TRUE(fromClock == SetupOutcome());
+
+    // A second later, another scene.
+    Reset();
+    scene.testHooks.calendarTimeFixed = 1;
+    scene.testHooks.calendarTime = 0x12345678ALL;
+    SetupPlugin(nullptr, 0, 0, 1920, 1200, 0, 0);
+    EXPECT_FALSE(fromClock == SetupOutcome());
+}
+
+TEST_F(SetupTest, SetupPluginReadsTheMachinesClockAndAlwaysReturnsOne)
+{
+    const uint32_t before = static_cast<uint32_t>(std::time(nullptr));
+    EXPECT_EQ(1, SetupPlugin(nullptr, 0, 0, 1920, 1200, 0, 0));
+    const uint32_t after = static_cast<uint32_t>(std::time(nullptr));
+    const std::vector<uint32_t> fromClock = SetupOutcome();
+    bool matched = false;
+    for (uint32_t seconds = before; seconds - before <= after - before && !matched; ++seconds) {
+        Reset();
+        SetupScene(nullptr, 0, 0, 1920, 1200, seconds);
+        matched = fromClock == SetupOutcome();
+    }
+    EXPECT_TRUE(matched) << "no second from " << before << " to " << after << " gives this scene";
     EXPECT_EQ(1, SetupPlugin(nullptr, 0, 0, 0, 0, 0xFFFFFFFFu, 7));
-    EXPECT_EQ(4000u, scene.particles.count);
 }
 
 TEST_F(SetupTest, EntryPointsWithoutEffectIgnoreTheirArguments)

@@ -4,13 +4,18 @@
 # contraction, a rounding the optimiser dropped, another libm path): fix the
 # build, never this comparison.
 #
-#   compare-dumps.sh REFERENCE_TRAILS OTHER_TRAILS SEED SCHEDULE [wine]
+#   compare-dumps.sh REFERENCE_TRAILS OTHER_TRAILS SEED SCHEDULE [native|wine [X87 MXCSR]]
 #
-# With "wine", OTHER_TRAILS is a Windows program run under Wine, with the x87
-# unit left at 24-bit precision before the first call, as a host that created
-# its Direct3D device without preserving the FPU state leaves it.
+# With "wine", OTHER_TRAILS is a Windows program run under Wine. OTHER_TRAILS
+# runs its calls under the host floating-point mode X87 (control word) and
+# MXCSR, both hex; by default, under Wine, the x87 unit is left at 24-bit
+# precision, as a host that created its Direct3D device without preserving
+# the FPU state leaves it. The reference runs under the default mode, and
+# trails itself fails when a call does not give the host its mode back.
 set -euo pipefail
 reference=$1 other=$2 seed=$3 schedule=$4 mode=${5:-native}
+if [ "$mode" = wine ]; then x87=${6:-007F}; else x87=${6:-}; fi
+mxcsr=${7:-}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 for program in "$reference" "$other"; do
   if [ ! -f "$program" ]; then
@@ -22,10 +27,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/chaostrails-dumps.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 "$reference" dump --seed "$seed" --schedule "$schedule" --out "$work/reference.dump"
+export TRAILS_HOST_X87_CONTROL_WORD=$x87 TRAILS_HOST_MXCSR=$mxcsr
 if [ "$mode" = wine ]; then
-  # 0x007F: every exception masked, round to nearest, 24-bit precision.
-  TRAILS_HOST_X87_CONTROL_WORD=007F WINEPATH= \
-    "$here/scripts/with-wine" wine "$other" dump --seed "$seed" --schedule "$schedule" --out "$work/other.dump"
+  WINEPATH= "$here/scripts/with-wine" wine "$other" dump --seed "$seed" --schedule "$schedule" --out "$work/other.dump"
 else
   "$other" dump --seed "$seed" --schedule "$schedule" --out "$work/other.dump"
 fi

@@ -1,13 +1,15 @@
 // trails dump: runs a schedule of entry-point calls and writes the whole
 // simulation state, so it can be checked cell by cell against a reference and
 // compared byte for byte across builds.
+#include <xmmintrin.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "plugin/fpu_mode.h"
 #include "core/generator.h"
+#include "plugin/fpu_mode.h"
 #include "plugin/plugin_state.h"
 #include "tools/trails/atomic_file.h"
 #include "tools/trails/command_line.h"
@@ -46,14 +48,44 @@ void WriteDump(const std::string& path, const SceneRunner& runner)
     out.Commit();
 }
 
-// A host that created its device without preserving the FPU state leaves the
-// x87 unit at 24-bit precision; the Windows build's checks recreate that with
-// TRAILS_HOST_X87_CONTROL_WORD (hex) before the first call.
-void ApplyHostFloatingPointMode()
+// The floating-point mode the dump runs its calls under, as a host would
+// leave it: a host that created its Direct3D device without preserving the
+// FPU state leaves the x87 unit at 24-bit precision, others change the
+// rounding. TRAILS_HOST_X87_CONTROL_WORD and TRAILS_HOST_MXCSR (hex) set it
+// before the first call; every call must leave it as it was (the MXCSR's
+// exception flags excepted: they are volatile across calls).
+struct HostMode {
+    uint16_t x87ControlWord;
+    uint32_t mxcsrControl;
+};
+
+const uint32_t mxcsrFlags = 0x3F;
+
+HostMode CurrentHostMode() { return HostMode{ReadX87ControlWord(), _mm_getcsr() & ~mxcsrFlags}; }
+
+HostMode ApplyHostFloatingPointMode()
 {
     const char* controlWord = std::getenv("TRAILS_HOST_X87_CONTROL_WORD");
     if (controlWord != nullptr && *controlWord != '\0') {
         WriteX87ControlWord(static_cast<uint16_t>(std::strtoul(controlWord, nullptr, 16)));
+    }
+    const char* mxcsr = std::getenv("TRAILS_HOST_MXCSR");
+    if (mxcsr != nullptr && *mxcsr != '\0') {
+        _mm_setcsr(static_cast<uint32_t>(std::strtoul(mxcsr, nullptr, 16)));
+    }
+    return CurrentHostMode();
+}
+
+// Ends the dump (status 3, no file) when a call changed the host's mode.
+void CheckHostModeKept(const HostMode& host, char call)
+{
+    const HostMode now = CurrentHostMode();
+    if (now.x87ControlWord != host.x87ControlWord || now.mxcsrControl != host.mxcsrControl) {
+        std::fprintf(stderr,
+                     "dump: schedule step '%c' changed the host's floating-point mode "
+                     "(x87 control word %04x -> %04x, MXCSR %08x -> %08x)\n",
+                     call, host.x87ControlWord, now.x87ControlWord, host.mxcsrControl, now.mxcsrControl);
+        std::exit(3);
     }
 }
 
@@ -90,7 +122,7 @@ int RunDumpCommand(int argc, char** argv)
     if (!scheduleGiven) throw UsageError("dump: --schedule is required");
     if (outPath.empty()) throw UsageError("dump: --out FILE is required");
 
-    ApplyHostFloatingPointMode();
+    const HostMode host = ApplyHostFloatingPointMode();
     SceneRunner runner(AccumulationGridWidth, AccumulationGridHeight, false);
     for (const ScheduleStep& step : schedule) {
         switch (step.kind) {
@@ -103,7 +135,9 @@ int RunDumpCommand(int argc, char** argv)
             for (uint64_t n = 0; n < step.count; ++n) runner.Frame(rect);
             break;
         }
+        CheckHostModeKept(host, step.kind);
     }
+
     WriteDump(outPath, runner);
     return 0;
 }
