@@ -2,6 +2,7 @@
 // accumulation grid, the texels around every particle, and the copy of the
 // whole layer into texture memory.
 #include <emmintrin.h>
+#include <immintrin.h>
 
 #include <cstring>
 
@@ -9,6 +10,7 @@
 #include "core/generator.h"
 #include "core/layers.h"
 #include "core/numeric.h"
+#include "core/simd_level.h"
 
 namespace {
 
@@ -74,11 +76,40 @@ constexpr uint64_t LatticeBits(int phase)
 const uint64_t latticeBits[latticeStep] = {LatticeBits(0), LatticeBits(1), LatticeBits(2), LatticeBits(3),
                                            LatticeBits(4)};
 
+const __m128 fadeFloors = _mm_set1_ps(fadeFloor);
+
+// The channels of a lattice cell that hold colour: bits 0 to 2 for blue,
+// green and red. Grid channels are never negative (splats store 0..255, the
+// fade scales by positive factors), so red + green + blue is above 0 exactly
+// when one of them is.
+inline int LitChannels(__m128 cell) { return _mm_movemask_ps(_mm_cmpgt_ps(cell, _mm_setzero_ps())) & 7; }
+
+// PackTexel of one cell held in a register.
+inline uint32_t PackCell(__m128 cell)
+{
+    const __m128i channels = _mm_and_si128(_mm_cvttps_epi32(cell), _mm_set1_epi32(0xFF));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(channels, channels), channels);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(bytes)) | 0xFF000000u;
+}
+
+// Bits 0 to 63 of the word of lit bits of row y from column 64 x word.
+inline uint64_t LitWord(const uint8_t* litRow, int word)
+{
+    uint64_t bits;
+    std::memcpy(&bits, litRow + 8 * word, sizeof(bits));
+    return bits;
+}
+
+}  // namespace
+
+// The fade with SSE2 lanes: two double lanes for blue and green, one for red.
+namespace fade_sse2 {
+namespace {
+
 const __m128d fadeFactorsBlueGreen = _mm_set_pd(fadeFactorGreen, fadeFactorBlue);
 const __m128d fadeFactorsRed = _mm_set_pd(1.0, fadeFactorRed);
 const __m128d settlingFactorsBlueGreen = _mm_set_pd(settlingFactorGreen, settlingFactorBlue);
 const __m128d settlingFactorsRed = _mm_set_pd(1.0, settlingFactorRed);
-const __m128 fadeFloors = _mm_set1_ps(fadeFloor);
 
 // single(channel x factor) for blue, green (low) and red (high) at once.
 inline __m128 ScaleChannels(__m128 cell, __m128d blueGreen, __m128d red)
@@ -88,73 +119,49 @@ inline __m128 ScaleChannels(__m128 cell, __m128d blueGreen, __m128d red)
     return _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
 }
 
-// Fades one lattice cell and writes its texel. Returns true when the next
-// visit would skip the cell (its red + green + blue is not above 0).
-inline bool FadeCell(GridCell& cell, uint32_t& texel, bool settling)
+inline __m128 FadeChannels(__m128 cell, bool settling)
 {
-    const __m128 old = _mm_loadu_ps(&cell.blue);
-    if ((SumsAboveZero(old, old) & 1) == 0) {
-        return true;  // an empty cell and its texel stay untouched
-    }
-    __m128 faded = ScaleChannels(old, fadeFactorsBlueGreen, fadeFactorsRed);
-    if (settling) {
-        faded = ScaleChannels(faded, settlingFactorsBlueGreen, settlingFactorsRed);
-    }
-    // Below 5 becomes 0 (a NaN is not below 5 and stays).
-    faded = _mm_andnot_ps(_mm_cmplt_ps(faded, fadeFloors), faded);
-    _mm_storeu_ps(&cell.blue, KeepExtra(faded, old));
-    texel = static_cast<uint32_t>(_mm_cvtsi128_si32(PackCells(faded, faded, faded, faded)));
-    return (SumsAboveZero(faded, faded) & 1) == 0;
+    const __m128 faded = ScaleChannels(cell, fadeFactorsBlueGreen, fadeFactorsRed);
+    return settling ? ScaleChannels(faded, settlingFactorsBlueGreen, settlingFactorsRed) : faded;
 }
 
-// How many lattice cells of a row ahead the grid's cache line is asked for.
-const int fadePrefetchDistance = 16;
+#include "core/fade_lattice.inc"
 
 }  // namespace
+}  // namespace fade_sse2
+
+// The fade with AVX: a cell's channels in four double lanes, one conversion
+// and one product each way. Built for AVX from here to pop_options; it runs
+// only where the machine has it (core/simd_level.h).
+#pragma GCC push_options
+#pragma GCC target("avx")
+namespace fade_avx {
+namespace {
+
+inline __m128 FadeChannels(__m128 cell, bool settling)
+{
+    const __m256d fadeFactors = _mm256_setr_pd(fadeFactorBlue, fadeFactorGreen, fadeFactorRed, 1.0);
+    const __m256d settlingFactors = _mm256_setr_pd(settlingFactorBlue, settlingFactorGreen, settlingFactorRed, 1.0);
+    const __m128 faded = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(cell), fadeFactors));
+    return settling ? _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(faded), settlingFactors)) : faded;
+}
+
+#include "core/fade_lattice.inc"
+
+}  // namespace
+}  // namespace fade_avx
+#pragma GCC pop_options
 
 // The same draws, rows and cells as the reference, but a cell whose lit bit
 // is clear is not read, as the reference would skip it anyway. The lit
-// lattice cells of a row are found 64 at a time in the bitmap, then visited
-// with their cache lines fetched a few cells ahead (each is a separate line
-// of the column-major grid).
+// lattice cells of a row are found 64 at a time in the bitmap and visited in
+// the grid's memory order.
 void FadeLattice(SceneState& scene, const TexelBuffer& texels)
 {
-    const int gridWidth = ClampedGridWidth(scene);
-    const int gridHeight = ClampedGridHeight(scene);
-    const bool settling = scene.ticksSinceReseed < settlingTicks;
-    const int words = (gridWidth + 63) / 64;
-    int columns[AccumulationGridWidth / latticeStep + 1];
-
-    for (int y = DrawLatticePhase(); y < gridHeight; y += latticeStep) {
-        const int x0 = DrawLatticePhase();
-        uint32_t* row = TexelRow(texels, y);
-        const uint8_t* litRow = &scene.litCells[y * litRowBytes];
-        int count = 0;
-        for (int word = 0; word < words; ++word) {
-            uint64_t bits;
-            std::memcpy(&bits, litRow + 8 * word, sizeof(bits));
-            bits &= latticeBits[((x0 - 64 * word) % latticeStep + latticeStep) % latticeStep];
-            if (word == 0) {
-                bits &= ~uint64_t{0} << x0;  // a phase of 5 leaves column 0 out
-            }
-            if (64 * word + 64 > gridWidth) {
-                bits &= (uint64_t{1} << (gridWidth - 64 * word)) - 1;
-            }
-            while (bits != 0) {
-                columns[count++] = 64 * word + __builtin_ctzll(bits);
-                bits &= bits - 1;
-            }
-        }
-        for (int n = 0; n < count; ++n) {
-            if (n + fadePrefetchDistance < count) {
-                _mm_prefetch(reinterpret_cast<const char*>(&AccumulationCell(scene, columns[n + fadePrefetchDistance], y)),
-                             _MM_HINT_T0);
-            }
-            const int x = columns[n];
-            if (FadeCell(AccumulationCell(scene, x, y), row[x], settling)) {
-                SetLit(scene.litCells, x, y, false);
-            }
-        }
+    if (SceneSimdLevel(scene) == SimdLevel::Avx) {
+        fade_avx::FadeLitLattice(scene, texels);
+    } else {
+        fade_sse2::FadeLitLattice(scene, texels);
     }
 }
 
@@ -164,18 +171,18 @@ void FadeLattice(SceneState& scene, const TexelBuffer& texels)
 namespace {
 
 // Texels x - 3 .. x + 2 of rows y - 3 .. y + 2 from the grid, for a square
-// that lies wholly within columns and rows 1 and up and inside the grid.
+// that lies wholly within columns and rows 1 and up and inside the grid: six
+// cells of a grid row to six texels of a texture row.
 inline void CopyParticleSquare(SceneState& scene, const TexelBuffer& texels, int x, int y)
 {
-    const GridCell* column0 = &AccumulationCell(scene, x - 3, y - 3);
-    for (int r = 0; r < 6; ++r) {
-        const GridCell* cell = column0 + r;
-        const __m128 c0 = CapLanes(_mm_loadu_ps(&cell[0 * AccumulationGridHeight].blue));
-        const __m128 c1 = CapLanes(_mm_loadu_ps(&cell[1 * AccumulationGridHeight].blue));
-        const __m128 c2 = CapLanes(_mm_loadu_ps(&cell[2 * AccumulationGridHeight].blue));
-        const __m128 c3 = CapLanes(_mm_loadu_ps(&cell[3 * AccumulationGridHeight].blue));
-        const __m128 c4 = CapLanes(_mm_loadu_ps(&cell[4 * AccumulationGridHeight].blue));
-        const __m128 c5 = CapLanes(_mm_loadu_ps(&cell[5 * AccumulationGridHeight].blue));
+    const GridCell* row = &AccumulationCell(scene, x - 3, y - 3);
+    for (int r = 0; r < 6; ++r, row += AccumulationGridWidth) {
+        const __m128 c0 = CapLanes(_mm_loadu_ps(&row[0].blue));
+        const __m128 c1 = CapLanes(_mm_loadu_ps(&row[1].blue));
+        const __m128 c2 = CapLanes(_mm_loadu_ps(&row[2].blue));
+        const __m128 c3 = CapLanes(_mm_loadu_ps(&row[3].blue));
+        const __m128 c4 = CapLanes(_mm_loadu_ps(&row[4].blue));
+        const __m128 c5 = CapLanes(_mm_loadu_ps(&row[5].blue));
         uint32_t* texel = TexelRow(texels, y - 3 + r) + (x - 3);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(texel), PackCells(c0, c1, c2, c3));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(texel + 4), PackCells(c4, c5, c4, c5));
@@ -204,7 +211,7 @@ void CopyClippedSquare(SceneState& scene, const TexelBuffer& texels, const Parti
     }
 }
 
-// Asks for the lines of a particle's square: six grid columns (96 bytes each)
+// Asks for the lines of a particle's square: six grid rows (96 bytes each)
 // and six texel rows. Only a hint: nothing is read or written. Forced inline,
 // like the other prefetching helpers: GCC sees no effect in a function that
 // only prefetches and drops its calls.
@@ -217,11 +224,11 @@ __attribute__((always_inline)) inline void PrefetchParticleSquare(SceneState& sc
     if (x - 3 < 1 || x + 3 > gridWidth || y - 3 < 1 || y + 3 > gridHeight) {
         return;
     }
-    const char* column = reinterpret_cast<const char*>(&AccumulationCell(scene, static_cast<int>(x) - 3,
-                                                                         static_cast<int>(y) - 3));
-    for (int k = 0; k < 6; ++k, column += AccumulationGridHeight * sizeof(GridCell)) {
-        _mm_prefetch(column, _MM_HINT_T0);
-        _mm_prefetch(column + 6 * sizeof(GridCell) - 1, _MM_HINT_T0);
+    const char* row =
+        reinterpret_cast<const char*>(&AccumulationCell(scene, static_cast<int>(x) - 3, static_cast<int>(y) - 3));
+    for (int k = 0; k < 6; ++k, row += AccumulationGridWidth * sizeof(GridCell)) {
+        _mm_prefetch(row, _MM_HINT_T0);
+        _mm_prefetch(row + 6 * sizeof(GridCell) - 1, _MM_HINT_T0);
     }
     for (int r = 0; r < 6; ++r) {
         _mm_prefetch(reinterpret_cast<const char*>(TexelRow(texels, static_cast<int>(y) - 3 + r) + (x - 3)),

@@ -1,22 +1,48 @@
 // The glow layer: every frame the glow grid is cleared and every particle
 // lays a 9 x 9 halo into it, computed from its kernel and the faded
-// accumulation grid beneath, and into the glow texels.
+// accumulation grid beneath; the glow texture shows the result.
 //
-// The grid's clear is folded into the halos. Every nonzero glow cell is
-// marked in the current bookkeeping map: only the halos write nonzero
-// values, and they mark what they write. A frame starts a fresh map and lays
+// The grid's clear is folded into the halos. Every cell a halo lays is
+// marked in the current bookkeeping map. A frame starts a fresh map and lays
 // its halos over last frame's glow as if it had been cleared (a cell not yet
 // marked in the fresh map counts as 0, all four fields), then zeroes the
-// cells marked last frame that no halo wrote this frame. The grid ends up as
-// a clear followed by the halos leaves it, without writing most of its cells
+// cells marked last frame that no halo laid this frame. The grid ends up as a
+// clear followed by the halos leaves it, without writing most of its cells
 // twice.
+//
+// The texture is written once, in order, after the halos. In the reference a
+// halo writes a cell's texel as it lays the cell, when the kernel entry or
+// the cell's new colour sums above 0, and the texture keeps the last texel
+// written. Here the texel of a cell is PackTexel of its final colour when
+// that sums above 0, else transparent black. The two agree because a cell's
+// colour never falls within a frame and never holds a NaN:
+//  - every term adds a non-negative amount: k >= 0 (kernel weights lie in
+//    0..1.0015), F >= 0 (the accumulation grid holds 0..255: splats store
+//    whole numbers 0..255, the fade scales them down by positive factors and
+//    drops what falls below 5) and G >= 0, and rounding to single precision
+//    and the cap at 255 keep sums of non-negative values non-negative and in
+//    order. So no NaN arises, and each term leaves every channel at least
+//    where it was.
+//  - a term with a kernel entry above 0 leaves the colour above 0: its
+//    channel gets at least 40 x k (one ulp of the smallest weight, about
+//    6e-8, times 40 is far above the smallest float), and later terms keep
+//    it there.
+//  - so once a term writes the texel, every later term of the frame writes
+//    it too (its colour sums above 0), and the last writer writes the final
+//    colour; and if the final colour sums to 0, no term had a kernel entry
+//    above 0 and every colour along the way was 0: nothing was written and
+//    the texel stays as the clear left it.
+// A cell's sum above 0 is then simply one channel above 0 (they are never
+// negative), and untouched cells hold 0 after the clear.
 #include <emmintrin.h>
+#include <immintrin.h>
 
 #include <cstring>
 
 #include "core/cell_lanes.h"
 #include "core/layers.h"
 #include "core/numeric.h"
+#include "core/simd_level.h"
 
 namespace {
 
@@ -39,20 +65,13 @@ GlowArea GlowAreaOf(const SceneState& scene)
                     gridHalfHeight < GlowGridHeight ? gridHalfHeight : GlowGridHeight};
 }
 
-void ClearGlowTexels(const TexelBuffer& texels)
-{
-    if (texels.texels == nullptr) {
-        return;
-    }
-    for (int y = 0; y < GlowGridHeight; ++y) {
-        std::memset(TexelRow(texels, y), 0, static_cast<size_t>(GlowGridWidth) * 4);
-    }
-}
+// ---------------------------------------------------------------------------
+// Bookkeeping
 
-// The map bits of cells x, y .. y + 8 before marking them.
-inline int MarkGlowColumn(GlowBookkeeping& glow, int x, int y)
+// Marks cells x .. x + 8 of row y; returns their bits from before.
+inline int MarkGlowRun(GlowBookkeeping& glow, int x, int y)
 {
-    const int bit = x * GlowGridHeight + y;
+    const ptrdiff_t bit = GlowIndex(x, y);
     uint8_t* const bytes = &glow.maps[glow.now][bit >> 3];
     uint16_t word;
     std::memcpy(&word, bytes, sizeof(word));
@@ -64,135 +83,46 @@ inline int MarkGlowColumn(GlowBookkeeping& glow, int x, int y)
 
 inline bool MarkGlowCell(GlowBookkeeping& glow, int x, int y)
 {
-    const int bit = x * GlowGridHeight + y;
+    const ptrdiff_t bit = GlowIndex(x, y);
     uint8_t& byte = glow.maps[glow.now][bit >> 3];
     const bool marked = (byte >> (bit & 7) & 1) != 0;
     byte = static_cast<uint8_t>(byte | 1u << (bit & 7));
     return marked;
 }
 
+inline uint64_t MapWord(const GlowBookkeeping& glow, int map, int32_t word)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &glow.maps[map][8 * word], sizeof(bits));
+    return bits;
+}
+
 // Zeroes the cells marked in map `previous` but not in the current one.
 void ZeroGlowLeftOver(SceneState& scene, int previous)
 {
-    const GlowBookkeeping& glow = scene.glow;
     for (int32_t word = 0; word < GlowCellCount / 64; ++word) {
-        uint64_t before;
-        uint64_t now;
-        std::memcpy(&before, &glow.maps[previous][8 * word], sizeof(before));
-        std::memcpy(&now, &glow.maps[glow.now][8 * word], sizeof(now));
-        for (uint64_t bits = before & ~now; bits != 0; bits &= bits - 1) {
+        for (uint64_t bits = MapWord(scene.glow, previous, word) & ~MapWord(scene.glow, scene.glow.now, word);
+             bits != 0; bits &= bits - 1) {
             _mm_storeu_ps(&scene.GlowGrid[64 * word + __builtin_ctzll(bits)].blue, _mm_setzero_ps());
         }
     }
 }
 
-const __m128 laneOne = _mm_set1_ps(1.0f);
-const __m128d glowWeightsBlueGreen = _mm_set_pd(glowWeightGreen, glowWeightBlue);
-const __m128d glowWeightsRed = _mm_set_pd(0.0, glowWeightRed);
+// ---------------------------------------------------------------------------
+// One cell of a halo: single(single(single(k + 1) x F + weight x k) + G),
+// capped at 255, all three channels at once. The products and their sum are
+// double lanes as in the reference. The extra lane comes out 0, as a cleared
+// cell's extra field is and stays.
 
-// All four fields of a cell as they are when keep is 1, or +0 (a cleared
-// cell) when it is 0.
-inline __m128 LoadGlow(const GridCell& glow, int keep)
+inline __m128 ChannelsOnly() { return _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0)); }
+
+// The glow cell as it stands when kept is 1, or a cleared one when it is 0.
+inline __m128 LoadGlow(const GridCell& glow, int kept)
 {
-    return _mm_and_ps(_mm_loadu_ps(&glow.blue), _mm_castsi128_ps(_mm_set1_epi32(-keep)));
+    return _mm_and_ps(_mm_loadu_ps(&glow.blue), _mm_castsi128_ps(_mm_set1_epi32(-kept)));
 }
 
-// One cell of a halo, all three channels at once:
-// single(single(single(k + 1) x F + weight x k) + G), capped at 255; the
-// products and their sum are double lanes, as in the reference. Stores the
-// new G (its extra field as in old) and returns it.
-inline __m128 LayHaloValue(__m128 k, const GridCell& full, __m128 old, GridCell& glow)
-{
-    const __m128 kPlusOne = _mm_add_ps(k, laneOne);
-    const __m128 f = _mm_loadu_ps(&full.blue);
-    const __m128d low = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(kPlusOne), _mm_cvtps_pd(f)),
-                                   _mm_mul_pd(glowWeightsBlueGreen, _mm_cvtps_pd(k)));
-    const __m128d high = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(kPlusOne, kPlusOne)),
-                                               _mm_cvtps_pd(_mm_movehl_ps(f, f))),
-                                    _mm_mul_pd(glowWeightsRed, _mm_cvtps_pd(_mm_movehl_ps(k, k))));
-    const __m128 term = _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
-    const __m128 value = CapLanes(_mm_add_ps(term, old));
-    _mm_storeu_ps(&glow.blue, KeepExtra(value, old));
-    return value;
-}
-
-// Writes lane n of words to row n (n = 0..count-1) where bit n of written is set.
-inline void StoreHaloTexels(__m128i words, int written, int count, const TexelBuffer& texels, int x, int y)
-{
-    alignas(16) uint32_t lanes[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), words);
-    for (int n = 0; n < count; ++n) {
-        if (written >> n & 1) {
-            TexelRow(texels, y + n)[x] = lanes[n];
-        }
-    }
-}
-
-// Nine cells of one halo column: kernel entries and glow cells in a row in
-// memory, grid cells two apart, texels one row apart. Cell j counts as
-// cleared unless bit j of kept is set. The texel of a cell is written when
-// its kernel entry or its new colour sums above 0: a zero-weight cell that is
-// still black is left transparent.
-inline void LayHaloColumn(const GridCell* kernel, const GridCell* full, GridCell* glow, int kept,
-                          const TexelBuffer& texels, int x, int y)
-{
-    __m128 k[9];
-    __m128 value[9];
-    for (int j = 0; j < 9; ++j) {
-        k[j] = _mm_loadu_ps(&kernel[j].blue);
-        value[j] = LayHaloValue(k[j], full[2 * j], LoadGlow(glow[j], kept >> j & 1), glow[j]);
-    }
-    if (texels.texels == nullptr) {
-        return;
-    }
-    int written = 0;
-    for (int j = 0; j < 8; j += 2) {
-        written |= (SumsAboveZero(k[j], k[j + 1]) | SumsAboveZero(value[j], value[j + 1])) << j;
-    }
-    written |= ((SumsAboveZero(k[8], k[8]) | SumsAboveZero(value[8], value[8])) & 1) << 8;
-    StoreHaloTexels(PackCells(value[0], value[1], value[2], value[3]), written, 4, texels, x, y);
-    StoreHaloTexels(PackCells(value[4], value[5], value[6], value[7]), written >> 4, 4, texels, x, y + 4);
-    StoreHaloTexels(PackCells(value[8], value[8], value[8], value[8]), written >> 8, 1, texels, x, y + 8);
-}
-
-// The halo of a particle whose 9 x 9 cells all lie within columns and rows 1
-// and up and inside the glow grid: columns outer, so that the kernel's and
-// the glow grid's cells are read in memory order (the order of the cells
-// within one particle's halo does not matter: each is laid once).
-void LayWholeHalo(SceneState& scene, const Particle* particle, int hx, int hy, const TexelBuffer& texels)
-{
-    for (int i = 1; i < BlobKernelSize; ++i) {
-        const int x = hx + i - 5;
-        const int marked = MarkGlowColumn(scene.glow, x, hy - 4);
-        LayHaloColumn(&particle->kernel.cells[i][1], &AccumulationCell(scene, 2 * x, 2 * (hy - 4)),
-                      &GlowCell(scene, x, hy - 4), marked, texels, x, hy - 4);
-    }
-}
-
-// The same for a particle whose halo reaches an edge: every cell tested.
-void LayClippedHalo(SceneState& scene, const Particle* particle, int hx, int hy, GlowArea area,
-                    const TexelBuffer& texels)
-{
-    for (int j = 1; j < BlobKernelSize; ++j) {
-        const int64_t y = static_cast<int64_t>(hy) + j - 5;
-        if (y < 1 || y >= area.halfHeight) continue;
-        for (int i = 1; i < BlobKernelSize; ++i) {
-            const int64_t x = static_cast<int64_t>(hx) + i - 5;
-            if (x < 1 || x >= area.halfWidth) continue;
-            GridCell& glow = GlowCell(scene, static_cast<int>(x), static_cast<int>(y));
-            const bool marked = MarkGlowCell(scene.glow, static_cast<int>(x), static_cast<int>(y));
-            const __m128 k = _mm_loadu_ps(&particle->kernel.cells[i][j].blue);
-            const __m128 value = LayHaloValue(k, AccumulationCell(scene, 2 * static_cast<int>(x), 2 * static_cast<int>(y)),
-                                              LoadGlow(glow, marked ? 1 : 0), glow);
-            if (texels.texels != nullptr && ((SumsAboveZero(k, k) | SumsAboveZero(value, value)) & 1) != 0) {
-                TexelRow(texels, static_cast<int>(y))[x] =
-                    static_cast<uint32_t>(_mm_cvtsi128_si32(PackCells(value, value, value, value)));
-            }
-        }
-    }
-}
-
-// Asks for the grid and glow lines of a particle's halo (nine columns of
+// Asks for the grid and glow lines of a particle's halo (nine rows of
 // each). Only a hint: nothing is read or written.
 __attribute__((always_inline)) inline void PrefetchHalo(SceneState& scene, const Particle* particle, GlowArea area)
 {
@@ -201,14 +131,14 @@ __attribute__((always_inline)) inline void PrefetchHalo(SceneState& scene, const
     if (hx - 4 < 1 || hx + 4 >= area.halfWidth || hy - 4 < 1 || hy + 4 >= area.halfHeight) {
         return;
     }
-    for (int x = hx - 4; x <= hx + 4; ++x) {
-        const char* full = reinterpret_cast<const char*>(&AccumulationCell(scene, 2 * x, 2 * (hy - 4)));
+    for (int y = hy - 4; y <= hy + 4; ++y) {
+        const char* full = reinterpret_cast<const char*>(&AccumulationCell(scene, 2 * (hx - 4), 2 * y));
         _mm_prefetch(full, _MM_HINT_T0);
         _mm_prefetch(full + 64, _MM_HINT_T0);
         _mm_prefetch(full + 128, _MM_HINT_T0);
         _mm_prefetch(full + 192, _MM_HINT_T0);
         _mm_prefetch(full + 16 * 16, _MM_HINT_T0);
-        const char* glow = reinterpret_cast<const char*>(&GlowCell(scene, x, hy - 4));
+        const char* glow = reinterpret_cast<const char*>(&GlowCell(scene, hx - 4, y));
         _mm_prefetch(glow, _MM_HINT_T0);
         _mm_prefetch(glow + 64, _MM_HINT_T0);
         _mm_prefetch(glow + 9 * 16 - 1, _MM_HINT_T0);
@@ -218,24 +148,119 @@ __attribute__((always_inline)) inline void PrefetchHalo(SceneState& scene, const
 // How many particles ahead the halo's lines are asked for.
 const uint32_t haloPrefetchDistance = 2;
 
-// Lays every particle's halo over last frame's glow as if it had been cleared.
-void LayHalos(SceneState& scene, const TexelBuffer& texels)
+const __m128d glowWeightsBlueGreen = _mm_set_pd(glowWeightGreen, glowWeightBlue);
+const __m128d glowWeightsRed = _mm_set_pd(0.0, glowWeightRed);
+
+// The halos with SSE2 lanes: two double lanes for blue and green, one for
+// red (its partner lane's weight is 0).
+namespace glow_sse2 {
+
+inline __m128 HaloCell(__m128 k, __m128 f, __m128 old)
 {
-    const GlowArea area = GlowAreaOf(scene);
-    const ParticleList& particles = scene.particles;
-    for (uint32_t n = 0; n < particles.count; ++n) {
-        if (n + haloPrefetchDistance < particles.count) {
-            PrefetchHalo(scene, &particles.records[n + haloPrefetchDistance], area);
+    const __m128 kPlusOne = _mm_add_ps(k, _mm_set1_ps(1.0f));
+    const __m128d low = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(kPlusOne), _mm_cvtps_pd(f)),
+                                   _mm_mul_pd(glowWeightsBlueGreen, _mm_cvtps_pd(k)));
+    const __m128d high = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(kPlusOne, kPlusOne)),
+                                               _mm_cvtps_pd(_mm_movehl_ps(f, f))),
+                                    _mm_mul_pd(glowWeightsRed, _mm_cvtps_pd(_mm_movehl_ps(k, k))));
+    const __m128 term = _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
+    return _mm_and_ps(CapLanes(_mm_add_ps(term, old)), ChannelsOnly());
+}
+
+#include "core/glow_halos.inc"
+
+}  // namespace glow_sse2
+
+// The halos with AVX: four double lanes hold a cell's three channels (and
+// the extra), one conversion, product and sum each instead of two. Every
+// function from here to pop_options is built for AVX; it runs only where
+// the machine has it (core/simd_level.h).
+#pragma GCC push_options
+#pragma GCC target("avx")
+namespace glow_avx {
+
+inline __m128 HaloCell(__m128 k, __m128 f, __m128 old)
+{
+    const __m256d weights = _mm256_setr_pd(glowWeightBlue, glowWeightGreen, glowWeightRed, 0.0);
+    const __m128 kPlusOne = _mm_add_ps(k, _mm_set1_ps(1.0f));
+    const __m256d sum = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(kPlusOne), _mm256_cvtps_pd(f)),
+                                      _mm256_mul_pd(weights, _mm256_cvtps_pd(k)));
+    return _mm_and_ps(CapLanes(_mm_add_ps(_mm256_cvtpd_ps(sum), old)), ChannelsOnly());
+}
+
+#include "core/glow_halos.inc"
+
+}  // namespace glow_avx
+#pragma GCC pop_options
+
+// ---------------------------------------------------------------------------
+// The texture
+
+// Four glow cells to four texels: PackTexel of the colour where it is above
+// 0, transparent black where it is 0 (see the top of the file). The channels
+// are never negative, so a colour is above 0 exactly when some channel's bits
+// are not all zero.
+inline __m128i GlowTexels(const GridCell* cells)
+{
+    const __m128 c0 = _mm_loadu_ps(&cells[0].blue);
+    const __m128 c1 = _mm_loadu_ps(&cells[1].blue);
+    const __m128 c2 = _mm_loadu_ps(&cells[2].blue);
+    const __m128 c3 = _mm_loadu_ps(&cells[3].blue);
+    __m128 blue = c0;
+    __m128 green = c1;
+    __m128 red = c2;
+    __m128 extra = c3;
+    _MM_TRANSPOSE4_PS(blue, green, red, extra);
+    const __m128i colour = _mm_castps_si128(_mm_or_ps(blue, _mm_or_ps(green, red)));
+    const __m128i black = _mm_cmpeq_epi32(colour, _mm_setzero_si128());
+    return _mm_andnot_si128(black, PackCells(c0, c1, c2, c3));
+}
+
+inline void StoreTexels(uint32_t* texel, __m128i words, bool aligned)
+{
+    if (aligned) {
+        _mm_stream_si128(reinterpret_cast<__m128i*>(texel), words);
+    } else {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(texel), words);
+    }
+}
+
+// Writes the whole glow texture row by row, four texels at a time, reading
+// only the cells of the groups of four the halos laid. Streaming stores where
+// the row is 16-byte aligned: texture memory is written, never read back.
+void WriteGlowTexels(const SceneState& scene, const TexelBuffer& texels)
+{
+    const GlowBookkeeping& glow = scene.glow;
+    const __m128i black = _mm_setzero_si128();
+    for (int y = 0; y < GlowGridHeight; ++y) {
+        uint32_t* row = TexelRow(texels, y);
+        const bool aligned = (reinterpret_cast<uintptr_t>(row) & 15) == 0;
+        const GridCell* cells = &scene.GlowGrid[GlowIndex(0, y)];
+        for (int word = 0; word < GlowGridWidth / 64; ++word) {
+            const uint64_t laid = MapWord(glow, glow.now, static_cast<int32_t>(GlowIndex(64 * word, y) / 64));
+            uint32_t* texel = row + 64 * word;
+            if (laid == 0) {
+                for (int group = 0; group < 16; ++group) {
+                    StoreTexels(texel + 4 * group, black, aligned);
+                }
+                continue;
+            }
+            for (int group = 0; group < 16; ++group) {
+                const bool any = (laid >> (4 * group) & 0xF) != 0;
+                StoreTexels(texel + 4 * group, any ? GlowTexels(&cells[64 * word + 4 * group]) : black, aligned);
+            }
         }
-        const Particle* particle = &particles.records[n];
-        const int hx = particle->pixelX >> 1;
-        const int hy = particle->pixelY >> 1;
-        // Kernel indices 1..9 only: the halo is the 9 x 9 cells hx-4..hx+4.
-        if (hx - 4 >= 1 && hx + 4 < area.halfWidth && hy - 4 >= 1 && hy + 4 < area.halfHeight) {
-            LayWholeHalo(scene, particle, hx, hy, texels);
-        } else {
-            LayClippedHalo(scene, particle, hx, hy, area, texels);
-        }
+    }
+    _mm_sfence();
+}
+
+void ClearGlowTexels(const TexelBuffer& texels)
+{
+    if (texels.texels == nullptr) {
+        return;
+    }
+    for (int y = 0; y < GlowGridHeight; ++y) {
+        std::memset(TexelRow(texels, y), 0, static_cast<size_t>(GlowGridWidth) * 4);
     }
 }
 
@@ -243,14 +268,22 @@ float CapGlow(float value) { return value > 255.0f ? 255.0f : value; }
 
 }  // namespace
 
+static_assert(GlowGridWidth % 64 == 0, "every row of the bookkeeping maps starts a 64-bit word");
+
 void UpdateGlowTexels(SceneState& scene, const TexelBuffer& texels)
 {
-    ClearGlowTexels(texels);
     const int previous = scene.glow.now;
     scene.glow.now ^= 1;
     std::memset(scene.glow.maps[scene.glow.now], 0, sizeof(scene.glow.maps[scene.glow.now]));
-    LayHalos(scene, texels);
+    if (SceneSimdLevel(scene) == SimdLevel::Avx) {
+        glow_avx::LayHalos(scene);
+    } else {
+        glow_sse2::LayHalos(scene);
+    }
     ZeroGlowLeftOver(scene, previous);
+    if (texels.texels != nullptr) {
+        WriteGlowTexels(scene, texels);
+    }
 }
 
 void GlowPassReference(SceneState& scene, const TexelBuffer& texels)

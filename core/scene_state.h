@@ -28,10 +28,10 @@ struct ParticleList {
     uint32_t capacity;
 };
 
-// Which glow cells hold a value, so that a frame's clear of the glow grid
-// touches only those (see core/layers.cpp). Two maps, one bit per cell,
-// column-major like the grid: the one of the frame being built (`now`) and
-// the one of the frame before.
+// Which glow cells the halos laid, so that a frame's clear of the glow grid
+// touches only those and the glow texture is written from them (see
+// core/glow.cpp). Two maps, one bit per cell, bit GlowIndex(x, y): the one of
+// the frame being built (`now`) and the one of the frame before.
 enum { GlowCellCount = GlowGridWidth * GlowGridHeight };
 struct GlowBookkeeping {
     uint8_t maps[2][GlowCellCount / 8];
@@ -47,6 +47,9 @@ struct TestHooks {
     // of the machine's when calendarTimeFixed is not 0.
     int32_t calendarTimeFixed;
     int64_t calendarTime;
+    // The frame's passes take their SSE2 paths even where AVX would do (to
+    // compare the paths; both give the same bits).
+    int32_t sse2Only;
 };
 
 struct SceneState {
@@ -67,9 +70,13 @@ struct SceneState {
     ParticleList particles;
     TestHooks testHooks;
 
-    // Column-major: cell (x, y) is element x * AccumulationGridHeight + y.
+    // Row-major: cell (x, y) is element y * AccumulationGridWidth + x
+    // (AccumulationIndex). No host sees the layout; it follows the frame's
+    // passes, which walk the lattice, the particles' squares, the halos and
+    // the glow texture row by row. Dumps write it column-major.
     GridCell AccumulationGrid[AccumulationGridWidth * AccumulationGridHeight];
-    // Column-major: cell (x, y) is element x * GlowGridHeight + y. Rebuilt every frame.
+    // Row-major like the accumulation grid: cell (x, y) is element
+    // y * GlowGridWidth + x (GlowIndex). Rebuilt every frame.
     GridCell GlowGrid[GlowCellCount];
     // What the full-resolution layer shows: texel (x, y) at y * width + x,
     // A8R8G8B8. Kept here so that every texel stays as the update last wrote
@@ -90,14 +97,16 @@ struct SceneState {
     GlowBookkeeping glow;
 };
 
-inline GridCell& AccumulationCell(SceneState& scene, int x, int y)
+inline ptrdiff_t AccumulationIndex(int x, int y) { return static_cast<ptrdiff_t>(y) * AccumulationGridWidth + x; }
+inline ptrdiff_t GlowIndex(int x, int y) { return static_cast<ptrdiff_t>(y) * GlowGridWidth + x; }
+
+inline GridCell& AccumulationCell(SceneState& scene, int x, int y) { return scene.AccumulationGrid[AccumulationIndex(x, y)]; }
+inline const GridCell& AccumulationCell(const SceneState& scene, int x, int y)
 {
-    return scene.AccumulationGrid[static_cast<ptrdiff_t>(x) * AccumulationGridHeight + y];
+    return scene.AccumulationGrid[AccumulationIndex(x, y)];
 }
-inline GridCell& GlowCell(SceneState& scene, int x, int y)
-{
-    return scene.GlowGrid[static_cast<ptrdiff_t>(x) * GlowGridHeight + y];
-}
+inline GridCell& GlowCell(SceneState& scene, int x, int y) { return scene.GlowGrid[GlowIndex(x, y)]; }
+inline const GridCell& GlowCell(const SceneState& scene, int x, int y) { return scene.GlowGrid[GlowIndex(x, y)]; }
 
 // Gives a zero-filled scene its load values: everything zero but
 // equationType 1 and patternScale 100. Only the scalars are written, so the

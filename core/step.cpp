@@ -147,7 +147,7 @@ inline void TruncateCell(GridCell* cell)
     _mm_storeu_ps(&cell->blue, KeepExtra(whole, old));
 }
 
-// Two neighbouring cells of a column: n = trunc(share x colour + trunc(old)),
+// Two neighbouring cells of a row: n = trunc(share x colour + trunc(old)),
 // capped at 255, per channel.
 inline void AddShares(GridCell* cells, __m128d shares, __m128d blue, __m128d green, __m128d red)
 {
@@ -183,10 +183,12 @@ inline __m128 ScaledDistance(__m128 distance, __m128d falloff)
     return _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
 }
 
-// 1 - min(1, w) for the four rows of squaredRows in a column.
-inline __m128 Shares(float squaredColumn, __m128 squaredRows, __m128d falloff)
+// 1 - min(1, w) for four cells of a row: squaredAcross holds their squared
+// column offsets, squaredAlong the row's squared offset. (dy^2 + dx^2 is
+// dx^2 + dy^2: one float addition, commutative.)
+inline __m128 Shares(float squaredAlong, __m128 squaredAcross, __m128d falloff)
 {
-    const __m128 distance = _mm_sqrt_ps(_mm_add_ps(_mm_set1_ps(squaredColumn), squaredRows));
+    const __m128 distance = _mm_sqrt_ps(_mm_add_ps(_mm_set1_ps(squaredAlong), squaredAcross));
     // w above 1 becomes 1 (min keeps w where it is not above 1, NaN included).
     return _mm_sub_ps(laneOne, _mm_min_ps(laneOne, ScaledDistance(distance, falloff)));
 }
@@ -228,36 +230,36 @@ void SplatParticle(GridCell* grid, const Particle* particle, float gx, float gy,
     const float beyond = hasReach ? static_cast<float>(1.0001 / (falloffValue * falloffValue))
                                   : static_cast<float>(INFINITY);
 
-    // Squared column offsets of the block's columns 0..3 and 4, 5.
-    alignas(16) float dxSquared[8];
-    _mm_store_ps(dxSquared, SquaredOffsets(gx, pixelX, _mm_set_epi32(0, -1, -2, -3)));
-    _mm_store_ps(dxSquared + 4, SquaredOffsets(gx, pixelX, _mm_set_epi32(2, 1, 2, 1)));
+    // Squared row offsets of the block's rows 0..3 and 4, 5.
+    alignas(16) float dySquared[8];
+    _mm_store_ps(dySquared, SquaredOffsets(gy, pixelY, _mm_set_epi32(0, -1, -2, -3)));
+    _mm_store_ps(dySquared + 4, SquaredOffsets(gy, pixelY, _mm_set_epi32(2, 1, 2, 1)));
 
-    GridCell* column = &grid[(pixelX - 3) * AccumulationGridHeight + (pixelY - 3)];
+    GridCell* row = &grid[AccumulationIndex(pixelX - 3, pixelY - 3)];
     if (beyond < 4.0f) {
-        for (int k = 0; k < 2; ++k, column += AccumulationGridHeight) {
-            for (int row = 0; row < 6; ++row) {
-                TruncateCell(&column[row]);
+        for (int k = 0; k < 2; ++k, row += AccumulationGridWidth) {
+            for (int column = 0; column < 6; ++column) {
+                TruncateCell(&row[column]);
             }
         }
-        const __m128 dySquared = SquaredOffsets(gy, pixelY, _mm_set_epi32(2, 1, 0, -1));  // rows 2..5
-        for (int k = 2; k < 6; ++k, column += AccumulationGridHeight) {
-            TruncateCell(&column[0]);
-            TruncateCell(&column[1]);
-            const __m128 shares = Shares(dxSquared[k], dySquared, falloff);
-            AddShares(&column[2], _mm_cvtps_pd(shares), blue, green, red);
-            AddShares(&column[4], _mm_cvtps_pd(_mm_movehl_ps(shares, shares)), blue, green, red);
+        const __m128 dxSquared = SquaredOffsets(gx, pixelX, _mm_set_epi32(2, 1, 0, -1));  // columns 2..5
+        for (int k = 2; k < 6; ++k, row += AccumulationGridWidth) {
+            TruncateCell(&row[0]);
+            TruncateCell(&row[1]);
+            const __m128 shares = Shares(dySquared[k], dxSquared, falloff);
+            AddShares(&row[2], _mm_cvtps_pd(shares), blue, green, red);
+            AddShares(&row[4], _mm_cvtps_pd(_mm_movehl_ps(shares, shares)), blue, green, red);
         }
         return;
     }
-    const __m128 dySquaredLow = SquaredOffsets(gy, pixelY, _mm_set_epi32(0, -1, -2, -3));  // rows 0..3
-    const __m128 dySquaredHigh = SquaredOffsets(gy, pixelY, _mm_set_epi32(2, 1, 2, 1));    // rows 4, 5
-    for (int k = 0; k < 6; ++k, column += AccumulationGridHeight) {
-        const __m128 sharesLow = Shares(dxSquared[k], dySquaredLow, falloff);
-        const __m128 sharesHigh = Shares(dxSquared[k], dySquaredHigh, falloff);
-        AddShares(&column[0], _mm_cvtps_pd(sharesLow), blue, green, red);
-        AddShares(&column[2], _mm_cvtps_pd(_mm_movehl_ps(sharesLow, sharesLow)), blue, green, red);
-        AddShares(&column[4], _mm_cvtps_pd(sharesHigh), blue, green, red);
+    const __m128 dxSquaredLow = SquaredOffsets(gx, pixelX, _mm_set_epi32(0, -1, -2, -3));  // columns 0..3
+    const __m128 dxSquaredHigh = SquaredOffsets(gx, pixelX, _mm_set_epi32(2, 1, 2, 1));    // columns 4, 5
+    for (int k = 0; k < 6; ++k, row += AccumulationGridWidth) {
+        const __m128 sharesLow = Shares(dySquared[k], dxSquaredLow, falloff);
+        const __m128 sharesHigh = Shares(dySquared[k], dxSquaredHigh, falloff);
+        AddShares(&row[0], _mm_cvtps_pd(sharesLow), blue, green, red);
+        AddShares(&row[2], _mm_cvtps_pd(_mm_movehl_ps(sharesLow, sharesLow)), blue, green, red);
+        AddShares(&row[4], _mm_cvtps_pd(sharesHigh), blue, green, red);
     }
 }
 
@@ -279,7 +281,7 @@ void SplatParticleReference(GridCell* grid, const Particle* particle, float gx, 
                 weight = 1.0f;
             }
             const float share = Single(1.0 - static_cast<double>(weight));
-            GridCell& cell = grid[cx * AccumulationGridHeight + cy];
+            GridCell& cell = grid[AccumulationIndex(cx, cy)];
             float* const channels[3] = {&cell.blue, &cell.green, &cell.red};
             for (int c = 0; c < 3; ++c) {
                 int n = Trunc(static_cast<double>(share) * colours[c] + static_cast<double>(Trunc(*channels[c])));
@@ -320,7 +322,7 @@ inline void FinishStep(SceneState& scene, Particle* particle, GridPosition posit
 }
 
 // Asks for the cache lines of the block a particle at this position will
-// splat: 96 bytes per column, so three addresses no more than 48 bytes apart
+// splat: 96 bytes per row, so three addresses no more than 48 bytes apart
 // reach every line. Only a hint: nothing is read or written. Forced inline:
 // GCC sees no effect in a function that only prefetches and drops its calls.
 __attribute__((always_inline)) inline void PrefetchSplatBlock(const GridCell* grid, GridPosition position)
@@ -329,12 +331,12 @@ __attribute__((always_inline)) inline void PrefetchSplatBlock(const GridCell* gr
           position.gy > 10.0f && position.gy < static_cast<float>(AccumulationGridHeight - 10))) {
         return;
     }
-    const char* column = reinterpret_cast<const char*>(
-        &grid[(Trunc(position.gx) - 3) * AccumulationGridHeight + (Trunc(position.gy) - 3)]);
-    for (int k = 0; k < 6; ++k, column += AccumulationGridHeight * sizeof(GridCell)) {
-        _mm_prefetch(column, _MM_HINT_T0);
-        _mm_prefetch(column + 48, _MM_HINT_T0);
-        _mm_prefetch(column + 6 * sizeof(GridCell) - 1, _MM_HINT_T0);
+    const char* row =
+        reinterpret_cast<const char*>(&grid[AccumulationIndex(Trunc(position.gx) - 3, Trunc(position.gy) - 3)]);
+    for (int k = 0; k < 6; ++k, row += AccumulationGridWidth * sizeof(GridCell)) {
+        _mm_prefetch(row, _MM_HINT_T0);
+        _mm_prefetch(row + 48, _MM_HINT_T0);
+        _mm_prefetch(row + 6 * sizeof(GridCell) - 1, _MM_HINT_T0);
     }
 }
 

@@ -166,12 +166,12 @@ void CheckScene(uint32_t expectedParticles)
         for (int x = p.pixelX - 3; x <= p.pixelX + 2; ++x) {
             for (int y = p.pixelY - 3; y <= p.pixelY + 2; ++y) {
                 if (x < 0 || y < 0 || x >= AccumulationGridWidth || y >= AccumulationGridHeight) continue;
-                const GridCell& cell = scene.AccumulationGrid[x * AccumulationGridHeight + y];
+                const GridCell& cell = AccumulationCell(scene, x, y);
                 if (!InRange(cell.red, 0.0f, 255.0f) || !InRange(cell.green, 0.0f, 255.0f) ||
                     !InRange(cell.blue, 0.0f, 255.0f)) {
                     Violation("accumulation cell out of range");
                 }
-                const GridCell& glow = scene.GlowGrid[(x >> 1) * GlowGridHeight + (y >> 1)];
+                const GridCell& glow = GlowCell(scene, x >> 1, y >> 1);
                 if (!InRange(glow.red, 0.0f, 255.0f) || !InRange(glow.green, 0.0f, 255.0f) ||
                     !InRange(glow.blue, 0.0f, 255.0f)) {
                     Violation("glow cell out of range");

@@ -202,7 +202,16 @@ TEST(ReferenceEquivalence, PipelinedTickMatchesSteppingOneByOne)
     }
 }
 
-TEST(ReferenceEquivalence, FadeMatchesTheReference)
+// The frame's passes on both instruction sets the machine can run: AVX where
+// it has it, and SSE2.
+class SimdEquivalence : public ::testing::TestWithParam<int> {};
+
+INSTANTIATE_TEST_SUITE_P(ReferenceEquivalence, SimdEquivalence, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param != 0 ? "Sse2" : "MachinesBest");
+                         });
+
+TEST_P(SimdEquivalence, FadeMatchesTheReference)
 {
     ScenePtr fast = NewScene();
     ScenePtr reference = NewScene();
@@ -213,6 +222,7 @@ TEST(ReferenceEquivalence, FadeMatchesTheReference)
         fast->gridWidth = AccumulationGridWidth;
         fast->gridHeight = AccumulationGridHeight;
         fast->ticksSinceReseed = random.Chance(0.5) ? random.Int(0, 299) : random.Int(300, 1500);
+        fast->testHooks.sse2Only = GetParam();
         CopyScene(*reference, *fast);
         std::vector<uint32_t> fastTexels(static_cast<size_t>(pitch) * AccumulationGridHeight, 0xABCDEF01u);
         std::vector<uint32_t> referenceTexels = fastTexels;
@@ -259,10 +269,11 @@ TEST(ReferenceEquivalence, ParticleTexelsMatchTheReference)
     }
 }
 
-TEST(ReferenceEquivalence, GlowMatchesTheReferenceFrameAfterFrame)
+TEST_P(SimdEquivalence, GlowMatchesTheReferenceFrameAfterFrame)
 {
     ScenePtr fast = NewScene();
     ScenePtr reference = NewScene();
+    fast->testHooks.sse2Only = GetParam();
     Random random(19);
     const int pitch = GlowGridWidth + 5;
     PlaceParticles(*fast, random, 2500);

@@ -56,6 +56,6 @@ protected:
         return p;
     }
 
-    static GridCell& Cell(int x, int y) { return scene.AccumulationGrid[x * AccumulationGridHeight + y]; }
-    static GridCell& Glow(int x, int y) { return scene.GlowGrid[x * GlowGridHeight + y]; }
+    static GridCell& Cell(int x, int y) { return AccumulationCell(scene, x, y); }
+    static GridCell& Glow(int x, int y) { return GlowCell(scene, x, y); }
 };

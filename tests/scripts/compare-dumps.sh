@@ -4,9 +4,11 @@
 # contraction, a rounding the optimiser dropped, another libm path): fix the
 # build, never this comparison.
 #
-#   compare-dumps.sh REFERENCE_TRAILS OTHER_TRAILS SEED SCHEDULE [native|wine [X87 MXCSR]]
+#   compare-dumps.sh REFERENCE_TRAILS OTHER_TRAILS SEED SCHEDULE [native|wine|sse2|wine-sse2 [X87 MXCSR]]
 #
-# With "wine", OTHER_TRAILS is a Windows program run under Wine. OTHER_TRAILS
+# With "wine", OTHER_TRAILS is a Windows program run under Wine; with "sse2"
+# the frame's passes of OTHER_TRAILS take their SSE2 paths even where the
+# machine has AVX. OTHER_TRAILS
 # runs its calls under the host floating-point mode X87 (control word) and
 # MXCSR, both hex; by default, under Wine, the x87 unit is left at 24-bit
 # precision, as a host that created its Direct3D device without preserving
@@ -14,7 +16,13 @@
 # trails itself fails when a call does not give the host its mode back.
 set -euo pipefail
 reference=$1 other=$2 seed=$3 schedule=$4 mode=${5:-native}
-if [ "$mode" = wine ]; then x87=${6:-007F}; else x87=${6:-}; fi
+case "$mode" in
+  *sse2) export TRAILS_FORCE_SSE2=1 ;;
+esac
+case "$mode" in
+  wine*) x87=${6:-007F} ;;
+  *) x87=${6:-} ;;
+esac
 mxcsr=${7:-}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 for program in "$reference" "$other"; do
@@ -26,9 +34,9 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/chaostrails-dumps.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-"$reference" dump --seed "$seed" --schedule "$schedule" --out "$work/reference.dump"
+TRAILS_FORCE_SSE2= "$reference" dump --seed "$seed" --schedule "$schedule" --out "$work/reference.dump"
 export TRAILS_HOST_X87_CONTROL_WORD=$x87 TRAILS_HOST_MXCSR=$mxcsr
-if [ "$mode" = wine ]; then
+if [ "${mode#wine}" != "$mode" ]; then
   WINEPATH= "$here/scripts/with-wine" wine "$other" dump --seed "$seed" --schedule "$schedule" --out "$work/other.dump"
 else
   "$other" dump --seed "$seed" --schedule "$schedule" --out "$work/other.dump"

@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/generator.h"
+#include "core/simd_level.h"
 #include "plugin/fpu_mode.h"
 #include "plugin/plugin_state.h"
 #include "tools/trails/atomic_file.h"
@@ -33,6 +35,34 @@ void WriteScalars(AtomicFile& out)
     }
 }
 
+// TRAILS_FORCE_SSE2=1 makes the frame's passes take their SSE2 paths where
+// the machine would take AVX, so that the two can be compared dump for dump;
+// TRAILS_REPORT_SIMD=1 says on stderr which one runs.
+void ApplySimdChoice()
+{
+    const char* force = std::getenv("TRAILS_FORCE_SSE2");
+    scene.testHooks.sse2Only = force != nullptr && std::strcmp(force, "1") == 0 ? 1 : 0;
+    const char* report = std::getenv("TRAILS_REPORT_SIMD");
+    if (report != nullptr && std::strcmp(report, "1") == 0) {
+        std::fprintf(stderr, "dump: frame passes use %s (machine: %s)\n",
+                     SceneSimdLevel(scene) == SimdLevel::Avx ? "AVX" : "SSE2",
+                     MachineSimdLevel() == SimdLevel::Avx ? "AVX" : "SSE2");
+    }
+}
+
+// The dump keeps the grids column-major (cell (x, y) at x * height + y),
+// whatever their layout in memory (row-major: cell (x, y) at y * width + x).
+void WriteColumnMajor(AtomicFile& out, const GridCell* grid, int width, int height)
+{
+    std::vector<GridCell> column(static_cast<size_t>(height));
+    for (int x = 0; x < width; ++x) {
+        for (int y = 0; y < height; ++y) {
+            column[static_cast<size_t>(y)] = grid[static_cast<size_t>(y) * width + x];
+        }
+        out.Write(column.data(), column.size() * sizeof(GridCell));
+    }
+}
+
 void WriteDump(const std::string& path, const SceneRunner& runner)
 {
     AtomicFile out(path);
@@ -41,8 +71,8 @@ void WriteDump(const std::string& path, const SceneRunner& runner)
     const uint32_t count = scene.particles.count;
     out.Write(&count, 4);
     out.Write(scene.particles.records, static_cast<size_t>(count) * sizeof(Particle));
-    out.Write(scene.AccumulationGrid, sizeof(scene.AccumulationGrid));
-    out.Write(scene.GlowGrid, sizeof(scene.GlowGrid));
+    WriteColumnMajor(out, scene.AccumulationGrid, AccumulationGridWidth, AccumulationGridHeight);
+    WriteColumnMajor(out, scene.GlowGrid, GlowGridWidth, GlowGridHeight);
     out.Write(scene.FullLayerTexels, sizeof(scene.FullLayerTexels));
     out.Write(runner.GlowTexels().data(), runner.GlowTexels().size() * sizeof(uint32_t));
     out.Commit();
@@ -122,6 +152,7 @@ int RunDumpCommand(int argc, char** argv)
     if (!scheduleGiven) throw UsageError("dump: --schedule is required");
     if (outPath.empty()) throw UsageError("dump: --out FILE is required");
 
+    ApplySimdChoice();
     const HostMode host = ApplyHostFloatingPointMode();
     SceneRunner runner(AccumulationGridWidth, AccumulationGridHeight, false);
     for (const ScheduleStep& step : schedule) {
