@@ -8,7 +8,8 @@
 #
 # With "wine", OTHER_TRAILS is a Windows program run under Wine, with the x87
 # unit left at 24-bit precision before the first call, as a host that created
-# its Direct3D device without preserving the FPU state leaves it.
+# its Direct3D device without preserving the FPU state leaves it. 77 (skipped)
+# when a build is missing or, with "wine", when Wine cannot run.
 set -euo pipefail
 reference=$1 other=$2 seed=$3 schedule=$4 mode=${5:-native}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -18,6 +19,9 @@ for program in "$reference" "$other"; do
     exit 77
   fi
 done
+if [ "$mode" = wine ]; then
+  "$here/scripts/with-wine" --check || exit $?
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/chaostrails-dumps.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
