@@ -3,7 +3,7 @@
 # trails-viewer --cycles: every FreePlugin gives back what the SetupPlugin
 # before it took, so the device's reference count returns to where it started
 # after each cycle, and a scene holds the same number of references every
-# time. 77 (skipped) when the Windows build is absent.
+# time. 77 (skipped) when the Windows build is absent or Wine cannot run.
 #
 #   viewer-cycles-test.sh WINDOWS_BUILD_DIR CYCLES LOG
 set -euo pipefail
@@ -13,6 +13,7 @@ viewer=$build/tools/trails-viewer.exe
 dll=$build/ChaosTrails.dll
 source "$here/tests/e2e/require-built.sh"
 require_built "$viewer" "$dll"
+require_wine
 mkdir -p "$(dirname "$log")"
 start=$(date +%s)
 "$here/scripts/with-wine" wine "$viewer" --dll "Z:$dll" --size 320x200 --cycles "$cycles" >"$log" 2>&1 ||

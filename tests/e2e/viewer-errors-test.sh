@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # trails-viewer refuses what it cannot host with a message on stderr and a
 # non-zero exit: a library that is not there, and one that lacks an entry
-# point. 77 (skipped) when the Windows build is absent.
+# point. 77 (skipped) when the Windows build is absent or Wine cannot run.
 #
 #   viewer-errors-test.sh WINDOWS_BUILD_DIR
 set -euo pipefail
@@ -11,6 +11,7 @@ viewer=$build/tools/trails-viewer.exe
 incomplete=$build/tests/e2e/incomplete_plugin.dll
 source "$here/tests/e2e/require-built.sh"
 require_built "$viewer" "$incomplete"
+require_wine
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs trails-viewer under Wine on the real (Wine) Direct3D 9 device and
-# checks its screenshot; 77 (skipped) when the Windows build is absent.
+# checks its screenshot; 77 (skipped) when the Windows build is absent or
+# Wine cannot run.
 #
 #   viewer-screenshot-test.sh WINDOWS_BUILD_DIR OUT.png WIDTH HEIGHT FRAMES TICKS_PER_FRAME [VIEWER OPTIONS...]
 #
@@ -15,6 +16,7 @@ viewer=$build/tools/trails-viewer.exe
 dll=$build/ChaosTrails.dll
 source "$here/tests/e2e/require-built.sh"
 require_built "$viewer" "$dll"
+require_wine
 mkdir -p "$(dirname "$out")"
 rm -f "$out"
 log=$out.log

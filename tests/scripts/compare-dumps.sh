@@ -8,12 +8,13 @@
 #
 # With "wine", OTHER_TRAILS is a Windows program run under Wine; with "sse2"
 # the frame's passes of OTHER_TRAILS take their SSE2 paths even where the
-# machine has AVX. OTHER_TRAILS
-# runs its calls under the host floating-point mode X87 (control word) and
-# MXCSR, both hex; by default, under Wine, the x87 unit is left at 24-bit
-# precision, as a host that created its Direct3D device without preserving
-# the FPU state leaves it. The reference runs under the default mode, and
-# trails itself fails when a call does not give the host its mode back.
+# machine has AVX. OTHER_TRAILS runs its calls under the host floating-point
+# mode X87 (control word) and MXCSR, both hex; by default, under Wine, the
+# x87 unit is left at 24-bit precision, as a host that created its Direct3D
+# device without preserving the FPU state leaves it. The reference runs
+# under the default mode, and trails itself fails when a call does not give
+# the host its mode back. 77 (skipped) when a build is missing or, under
+# Wine, when Wine cannot run.
 set -euo pipefail
 reference=$1 other=$2 seed=$3 schedule=$4 mode=${5:-native}
 case "$mode" in
@@ -31,6 +32,9 @@ for program in "$reference" "$other"; do
     exit 77
   fi
 done
+if [ "${mode#wine}" != "$mode" ]; then
+  "$here/scripts/with-wine" --check || exit $?
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/chaostrails-dumps.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 

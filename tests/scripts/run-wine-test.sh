@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one program of the Windows build under Wine; 77 (skipped) when the
-# Windows build has not been made.
+# Windows build has not been made or Wine cannot run (scripts/with-wine).
 set -euo pipefail
 exe=$1; shift
 if [ ! -f "$exe" ]; then
