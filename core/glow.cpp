@@ -2,13 +2,8 @@
 // lays a 9 x 9 halo into it, computed from its kernel and the faded
 // accumulation grid beneath; the glow texture shows the result.
 //
-// The grid's clear is folded into the halos. Every cell a halo lays is
-// marked in the current bookkeeping map. A frame starts a fresh map and lays
-// its halos over last frame's glow as if it had been cleared (a cell not yet
-// marked in the fresh map counts as 0, all four fields), then zeroes the
-// cells marked last frame that no halo laid this frame. The grid ends up as a
-// clear followed by the halos leaves it, without writing most of its cells
-// twice.
+// The grid's clear touches only the cells the last frame's halos laid (only
+// halos write glow; they mark what they lay): most of the grid stays 0.
 //
 // The texture is written once, in order, after the halos. In the reference a
 // halo writes a cell's texel as it lays the cell, when the kernel entry or
@@ -68,44 +63,40 @@ GlowArea GlowAreaOf(const SceneState& scene)
 // ---------------------------------------------------------------------------
 // Bookkeeping
 
-// Marks cells x .. x + 8 of row y; returns their bits from before.
-inline int MarkGlowRun(GlowBookkeeping& glow, int x, int y)
+// Marks cells x .. x + 8 of row y as laid.
+inline void MarkGlowRun(GlowBookkeeping& glow, int x, int y)
 {
     const ptrdiff_t bit = GlowIndex(x, y);
-    uint8_t* const bytes = &glow.maps[glow.now][bit >> 3];
+    uint8_t* const bytes = &glow.laid[bit >> 3];
     uint16_t word;
     std::memcpy(&word, bytes, sizeof(word));
-    const int marked = word >> (bit & 7) & 0x1FF;
     word = static_cast<uint16_t>(word | 0x1FFu << (bit & 7));
     std::memcpy(bytes, &word, sizeof(word));
-    return marked;
 }
 
-inline bool MarkGlowCell(GlowBookkeeping& glow, int x, int y)
+inline void MarkGlowCell(GlowBookkeeping& glow, int x, int y)
 {
     const ptrdiff_t bit = GlowIndex(x, y);
-    uint8_t& byte = glow.maps[glow.now][bit >> 3];
-    const bool marked = (byte >> (bit & 7) & 1) != 0;
-    byte = static_cast<uint8_t>(byte | 1u << (bit & 7));
-    return marked;
+    glow.laid[bit >> 3] = static_cast<uint8_t>(glow.laid[bit >> 3] | 1u << (bit & 7));
 }
 
-inline uint64_t MapWord(const GlowBookkeeping& glow, int map, int32_t word)
+inline uint64_t LaidWord(const GlowBookkeeping& glow, int32_t word)
 {
     uint64_t bits;
-    std::memcpy(&bits, &glow.maps[map][8 * word], sizeof(bits));
+    std::memcpy(&bits, &glow.laid[8 * word], sizeof(bits));
     return bits;
 }
 
-// Zeroes the cells marked in map `previous` but not in the current one.
-void ZeroGlowLeftOver(SceneState& scene, int previous)
+// The glow clear: zeroes the cells the last frame laid, in memory order, and
+// forgets them.
+void ClearLaidGlow(SceneState& scene)
 {
     for (int32_t word = 0; word < GlowCellCount / 64; ++word) {
-        for (uint64_t bits = MapWord(scene.glow, previous, word) & ~MapWord(scene.glow, scene.glow.now, word);
-             bits != 0; bits &= bits - 1) {
+        for (uint64_t bits = LaidWord(scene.glow, word); bits != 0; bits &= bits - 1) {
             _mm_storeu_ps(&scene.GlowGrid[64 * word + __builtin_ctzll(bits)].blue, _mm_setzero_ps());
         }
     }
+    std::memset(scene.glow.laid, 0, sizeof(scene.glow.laid));
 }
 
 // ---------------------------------------------------------------------------
@@ -115,12 +106,6 @@ void ZeroGlowLeftOver(SceneState& scene, int previous)
 // cell's extra field is and stays.
 
 inline __m128 ChannelsOnly() { return _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0)); }
-
-// The glow cell as it stands when kept is 1, or a cleared one when it is 0.
-inline __m128 LoadGlow(const GridCell& glow, int kept)
-{
-    return _mm_and_ps(_mm_loadu_ps(&glow.blue), _mm_castsi128_ps(_mm_set1_epi32(-kept)));
-}
 
 // Asks for the grid and glow lines of a particle's halo (nine rows of
 // each). Only a hint: nothing is read or written.
@@ -237,7 +222,7 @@ void WriteGlowTexels(const SceneState& scene, const TexelBuffer& texels)
         const bool aligned = (reinterpret_cast<uintptr_t>(row) & 15) == 0;
         const GridCell* cells = &scene.GlowGrid[GlowIndex(0, y)];
         for (int word = 0; word < GlowGridWidth / 64; ++word) {
-            const uint64_t laid = MapWord(glow, glow.now, static_cast<int32_t>(GlowIndex(64 * word, y) / 64));
+            const uint64_t laid = LaidWord(glow, static_cast<int32_t>(GlowIndex(64 * word, y) / 64));
             uint32_t* texel = row + 64 * word;
             if (laid == 0) {
                 for (int group = 0; group < 16; ++group) {
@@ -268,19 +253,16 @@ float CapGlow(float value) { return value > 255.0f ? 255.0f : value; }
 
 }  // namespace
 
-static_assert(GlowGridWidth % 64 == 0, "every row of the bookkeeping maps starts a 64-bit word");
+static_assert(GlowGridWidth % 64 == 0, "every row of the laid-cell map starts a 64-bit word");
 
 void UpdateGlowTexels(SceneState& scene, const TexelBuffer& texels)
 {
-    const int previous = scene.glow.now;
-    scene.glow.now ^= 1;
-    std::memset(scene.glow.maps[scene.glow.now], 0, sizeof(scene.glow.maps[scene.glow.now]));
+    ClearLaidGlow(scene);
     if (SceneSimdLevel(scene) == SimdLevel::Avx) {
         glow_avx::LayHalos(scene);
     } else {
         glow_sse2::LayHalos(scene);
     }
-    ZeroGlowLeftOver(scene, previous);
     if (texels.texels != nullptr) {
         WriteGlowTexels(scene, texels);
     }
@@ -290,9 +272,9 @@ void GlowPassReference(SceneState& scene, const TexelBuffer& texels)
 {
     std::memset(scene.GlowGrid, 0, sizeof(scene.GlowGrid));
     ClearGlowTexels(texels);
-    // Every cell is clear now: a following frame need zero nothing the
-    // halos below do not mark.
-    std::memset(scene.glow.maps, 0, sizeof(scene.glow.maps));
+    // Every cell is clear now: a following frame need clear only what the
+    // halos below lay.
+    std::memset(scene.glow.laid, 0, sizeof(scene.glow.laid));
 
     const GlowArea area = GlowAreaOf(scene);
     const double weights[3] = {glowWeightBlue, glowWeightGreen, glowWeightRed};

@@ -28,14 +28,12 @@ struct ParticleList {
     uint32_t capacity;
 };
 
-// Which glow cells the halos laid, so that a frame's clear of the glow grid
-// touches only those and the glow texture is written from them (see
-// core/glow.cpp). Two maps, one bit per cell, bit GlowIndex(x, y): the one of
-// the frame being built (`now`) and the one of the frame before.
+// Which glow cells the halos laid in the last frame, one bit per cell, bit
+// GlowIndex(x, y): the next frame clears just those cells, and the glow
+// texture is written from them (see core/glow.cpp).
 enum { GlowCellCount = GlowGridWidth * GlowGridHeight };
 struct GlowBookkeeping {
-    uint8_t maps[2][GlowCellCount / 8];
-    int32_t now;
+    uint8_t laid[GlowCellCount / 8];
 };
 
 // What tests set to reach paths a healthy machine never takes, or to pin
