@@ -87,13 +87,26 @@ inline uint64_t LaidWord(const GlowBookkeeping& glow, int32_t word)
     return bits;
 }
 
-// The glow clear: zeroes the cells the last frame laid, in memory order, and
-// forgets them.
+// Bit 4g of the result is set when one of cells 4g .. 4g + 3 of the word is
+// laid.
+inline uint64_t LaidGroups(uint64_t laid)
+{
+    return (laid | laid >> 1 | laid >> 2 | laid >> 3) & 0x1111111111111111ull;
+}
+
+// The glow clear: zeroes the cells the last frame laid, in memory order, four
+// at a time (a group of four is one cache line; its cells not laid are 0
+// already), and forgets them.
 void ClearLaidGlow(SceneState& scene)
 {
+    const __m128 zero = _mm_setzero_ps();
     for (int32_t word = 0; word < GlowCellCount / 64; ++word) {
-        for (uint64_t bits = LaidWord(scene.glow, word); bits != 0; bits &= bits - 1) {
-            _mm_storeu_ps(&scene.GlowGrid[64 * word + __builtin_ctzll(bits)].blue, _mm_setzero_ps());
+        for (uint64_t groups = LaidGroups(LaidWord(scene.glow, word)); groups != 0; groups &= groups - 1) {
+            GridCell* const cells = &scene.GlowGrid[64 * word + __builtin_ctzll(groups)];
+            _mm_storeu_ps(&cells[0].blue, zero);
+            _mm_storeu_ps(&cells[1].blue, zero);
+            _mm_storeu_ps(&cells[2].blue, zero);
+            _mm_storeu_ps(&cells[3].blue, zero);
         }
     }
     std::memset(scene.glow.laid, 0, sizeof(scene.glow.laid));
@@ -183,21 +196,19 @@ inline __m128 HaloCell(__m128 k, __m128 f, __m128 old)
 
 // Four glow cells to four texels: PackTexel of the colour where it is above
 // 0, transparent black where it is 0 (see the top of the file). The channels
-// are never negative, so a colour is above 0 exactly when some channel's bits
-// are not all zero.
+// are never negative, so a colour is above 0 exactly when one channel is.
 inline __m128i GlowTexels(const GridCell* cells)
 {
     const __m128 c0 = _mm_loadu_ps(&cells[0].blue);
     const __m128 c1 = _mm_loadu_ps(&cells[1].blue);
     const __m128 c2 = _mm_loadu_ps(&cells[2].blue);
     const __m128 c3 = _mm_loadu_ps(&cells[3].blue);
-    __m128 blue = c0;
-    __m128 green = c1;
-    __m128 red = c2;
-    __m128 extra = c3;
-    _MM_TRANSPOSE4_PS(blue, green, red, extra);
-    const __m128i colour = _mm_castps_si128(_mm_or_ps(blue, _mm_or_ps(green, red)));
-    const __m128i black = _mm_cmpeq_epi32(colour, _mm_setzero_si128());
+    const __m128 zero = _mm_setzero_ps();
+    // Byte c of lane n: channel c of cell n above 0 (the extra is 0).
+    const __m128i above = _mm_packs_epi16(
+        _mm_packs_epi32(_mm_castps_si128(_mm_cmpgt_ps(c0, zero)), _mm_castps_si128(_mm_cmpgt_ps(c1, zero))),
+        _mm_packs_epi32(_mm_castps_si128(_mm_cmpgt_ps(c2, zero)), _mm_castps_si128(_mm_cmpgt_ps(c3, zero))));
+    const __m128i black = _mm_cmpeq_epi32(above, _mm_setzero_si128());
     return _mm_andnot_si128(black, PackCells(c0, c1, c2, c3));
 }
 
@@ -210,29 +221,38 @@ inline void StoreTexels(uint32_t* texel, __m128i words, bool aligned)
     }
 }
 
-// Writes the whole glow texture row by row, four texels at a time, reading
-// only the cells of the groups of four the halos laid. Streaming stores where
-// the row is 16-byte aligned: texture memory is written, never read back.
+// Writes the whole glow texture row by row, 64 texels at a time: black where
+// no halo laid a cell, else four texels at a time from the groups of four
+// cells the halos laid, gathered in a block that is then streamed out.
+// Streaming stores where the row is 16-byte aligned: texture memory is
+// written, never read back.
 void WriteGlowTexels(const SceneState& scene, const TexelBuffer& texels)
 {
-    const GlowBookkeeping& glow = scene.glow;
     const __m128i black = _mm_setzero_si128();
+    alignas(16) uint32_t block[64];
     for (int y = 0; y < GlowGridHeight; ++y) {
         uint32_t* row = TexelRow(texels, y);
         const bool aligned = (reinterpret_cast<uintptr_t>(row) & 15) == 0;
         const GridCell* cells = &scene.GlowGrid[GlowIndex(0, y)];
         for (int word = 0; word < GlowGridWidth / 64; ++word) {
-            const uint64_t laid = LaidWord(glow, static_cast<int32_t>(GlowIndex(64 * word, y) / 64));
+            const int32_t index = static_cast<int32_t>(GlowIndex(64 * word, y) / 64);
+            uint64_t groups = LaidGroups(LaidWord(scene.glow, index));
             uint32_t* texel = row + 64 * word;
-            if (laid == 0) {
-                for (int group = 0; group < 16; ++group) {
-                    StoreTexels(texel + 4 * group, black, aligned);
+            if (groups == 0) {
+                for (int n = 0; n < 64; n += 4) {
+                    StoreTexels(texel + n, black, aligned);
                 }
                 continue;
             }
-            for (int group = 0; group < 16; ++group) {
-                const bool any = (laid >> (4 * group) & 0xF) != 0;
-                StoreTexels(texel + 4 * group, any ? GlowTexels(&cells[64 * word + 4 * group]) : black, aligned);
+            for (int n = 0; n < 64; n += 4) {
+                _mm_store_si128(reinterpret_cast<__m128i*>(block + n), black);
+            }
+            for (; groups != 0; groups &= groups - 1) {
+                const int first = __builtin_ctzll(groups);  // 4 x the group
+                _mm_store_si128(reinterpret_cast<__m128i*>(block + first), GlowTexels(&cells[64 * word + first]));
+            }
+            for (int n = 0; n < 64; n += 4) {
+                StoreTexels(texel + n, _mm_load_si128(reinterpret_cast<const __m128i*>(block + n)), aligned);
             }
         }
     }
