@@ -97,7 +97,7 @@ SceneLook Look(const Picture& picture, int x0, int y0, int x1, int y1)
 
 bool LooksLikeTheScene(const SceneLook& look)
 {
-    return look.lit >= 0.01 && look.lit <= 0.90 && look.redStrongest >= 0.80 && look.white < 0.02;
+    return look.lit >= 0.01 && look.lit <= 0.90 && look.redStrongest >= 0.80 && look.white < 0.10;
 }
 
 Difference Compare(const std::vector<uint32_t>& a, const uint32_t* b, int tolerance)

@@ -30,8 +30,9 @@ struct SceneLook {
 };
 SceneLook Look(const Picture& picture, int x0, int y0, int x1, int y1);
 // The scene's own look: red trails over black (a lit share of 1% to 90%,
-// red strongest in 80% of them), hardly any white (only the brightest glow
-// saturates; a bare Xvfb's root window is half white).
+// red strongest in 80% of them), little white (only the brightest glow
+// saturates: up to 4% of a small preview; a white window or desktop
+// behind is all white).
 bool LooksLikeTheScene(const SceneLook& look);
 
 // Mean absolute difference per channel (red, green, blue) of two pictures of
