@@ -139,9 +139,12 @@ unsigned int GlPresenter::Upload(const FrameTexture& texture)
     // A, which GL_BGRA with GL_UNSIGNED_INT_8_8_8_8_REV takes as they are.
     if (slot->width != texture.width || slot->height != texture.height || slot->opaque != texture.opaque) {
         // Storage only when the size changes; every frame after that only
-        // replaces the texels.
-        glTexImage2D(GL_TEXTURE_2D, 0, texture.opaque ? GL_RGB8 : GL_RGBA8, texture.width, texture.height, 0,
-                     GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
+        // replaces the texels. An unsized internal format lets the GL keep
+        // the texels as they come: Mesa then copies them as they are, where
+        // for GL_RGBA8 it swizzles each one (1.3 against 4 ms a frame for
+        // both layers on llvmpipe).
+        glTexImage2D(GL_TEXTURE_2D, 0, texture.opaque ? GL_RGB : GL_RGBA, texture.width, texture.height, 0, GL_BGRA,
+                     GL_UNSIGNED_INT_8_8_8_8_REV, nullptr);
         slot->width = texture.width;
         slot->height = texture.height;
         slot->opaque = texture.opaque;
