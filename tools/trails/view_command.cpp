@@ -90,6 +90,7 @@ void SaveShown(ViewScreen& screen, const std::string& path)
 // Where a frame's time went, summed over the run, for the closing report.
 struct FrameCosts {
     double ticks = 0.0;    // UpdateScene
+    uint64_t tickCount = 0;
     double frame = 0.0;    // RenderSceneOnScreen
     double capture = 0.0;  // the presenter reading the device
     double upload = 0.0;   // the layers' texels into textures
@@ -106,12 +107,13 @@ struct FrameCosts {
     std::string Report() const
     {
         const double n = frames > 0 ? 1000.0 / static_cast<double>(frames) : 0.0;
+        const double tick = tickCount > 0 ? 1000.0 * ticks / static_cast<double>(tickCount) : 0.0;
         char text[256];
         std::snprintf(text, sizeof text,
-                      "per frame: ticks %.2f ms, plug-in frame %.2f ms, presenter %.2f ms (reading %.2f, uploads "
-                      "%.2f, draws %.2f), present %.2f ms",
-                      ticks * n, frame * n, (capture + upload + draw) * n, capture * n, upload * n, draw * n,
-                      present * n);
+                      "per frame: ticks %.2f ms (%.1f of %.2f ms), plug-in frame %.2f ms, presenter %.2f ms "
+                      "(reading %.2f, uploads %.2f, draws %.2f), present %.2f ms",
+                      ticks * n, static_cast<double>(tickCount) * n / 1000.0, tick, frame * n,
+                      (capture + upload + draw) * n, capture * n, upload * n, draw * n, present * n);
         return text;
     }
 };
@@ -256,6 +258,7 @@ int RunViewCommand(int argc, char** argv)
             }
             for (uint32_t tick = 0; tick < ticksNow; ++tick) scene.Tick();
             ticksRun += ticksNow;
+            costs.tickCount += ticksNow;
         }
         lastFrame = frameStart;
         const Clock::time_point ticked = Clock::now();

@@ -29,10 +29,11 @@ bool AtLeastVersion21(const char* version)
 
 // Mesa's rasterizers on the processor. Their anisotropic filter averages the
 // texture over a pixel's whole footprint, where a GPU's takes one bilinear
-// sample for a quad as little slanted as the scene's: on llvmpipe it made a
-// frame three to four times as slow (86 against 22 ms at 960 x 600) and the
-// picture 10 levels a channel away from what Direct3D 9 hardware and the
-// software device draw (0.1 with the linear filter, at 480 x 300).
+// sample for a quad as little slanted as the scene's: on llvmpipe it made
+// OpenGL's part of a frame about four times as long (56 to 69 against 16 ms
+// at 960 x 600; 12 to 15 against 37 frames a second) and the picture 10
+// levels a channel away from what the software device draws (0.13 with the
+// linear filter, at 480 x 300).
 bool RasterizesOnTheProcessor(const std::string& renderer)
 {
     for (const char* name : {"llvmpipe", "softpipe", "Software Rasterizer", "SWR"}) {
