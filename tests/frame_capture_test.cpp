@@ -2,7 +2,6 @@
 // where Direct3D's clip space becomes OpenGL's. No OpenGL context needed.
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "platform/software_device.h"
 #include "plugin/entry_points.h"
@@ -50,27 +49,6 @@ TEST(GlClipConversion, PutsEveryPointWhereDirect3DDrawsIt)
         EXPECT_NEAR(height - d3dY - 0.5, glY, 1e-4);
         EXPECT_NEAR(d3dDepth, glDepth, 1e-6);
     }
-}
-
-TEST(GlClipConversion, MatricesMultiplyInRowVectorOrder)
-{
-    D3DMATRIX scale = {};
-    scale._11 = 2.0f;
-    scale._22 = 3.0f;
-    scale._33 = 4.0f;
-    scale._44 = 1.0f;
-    D3DMATRIX move = {};
-    move._11 = move._22 = move._33 = move._44 = 1.0f;
-    move._41 = 10.0f;
-    // Scaled first, then moved: x = 2 * 1 + 10.
-    const D3DMATRIX both = MultiplyMatrices(scale, move);
-    const double one[4] = {1.0, 1.0, 1.0, 1.0};
-    double out[4];
-    Transform(one, both, out);
-    EXPECT_DOUBLE_EQ(12.0, out[0]);
-    EXPECT_DOUBLE_EQ(3.0, out[1]);
-    Transform(one, MultiplyMatrices(move, scale), out);
-    EXPECT_DOUBLE_EQ(22.0, out[0]);
 }
 
 class CapturedPluginFrame : public ::testing::Test {
@@ -133,30 +111,6 @@ TEST_F(CapturedPluginFrame, HoldsBothLayersInPlaceAndTheQuadTwice)
             EXPECT_EQ(0, vertex.rgba[3]);
         }
     }
-}
-
-TEST_F(CapturedPluginFrame, HoldsTheScenesStatesAndTheDevicesDefaultsElsewhere)
-{
-    CapturedFrame frame;
-    CaptureFrame(device_, frame);
-    const FrameStates& states = frame.states;
-    EXPECT_TRUE(states.blend);
-    EXPECT_EQ(static_cast<DWORD>(D3DBLEND_SRCALPHA), states.sourceBlend);
-    EXPECT_EQ(static_cast<DWORD>(D3DBLEND_INVSRCALPHA), states.destinationBlend);
-    EXPECT_EQ(static_cast<DWORD>(D3DCULL_NONE), states.cullMode);
-    EXPECT_EQ(static_cast<DWORD>(D3DTEXF_ANISOTROPIC), states.minFilter);
-    EXPECT_EQ(static_cast<DWORD>(D3DTEXF_ANISOTROPIC), states.magFilter);
-    EXPECT_EQ(8u, states.maxAnisotropy);
-    // Not set by the scene: as a fresh Direct3D 9 device has them.
-    EXPECT_TRUE(states.depthTest);
-    EXPECT_TRUE(states.depthWrite);
-    EXPECT_EQ(static_cast<DWORD>(D3DCMP_LESSEQUAL), states.depthFunction);
-    EXPECT_EQ(1u, states.addressU);  // wrap
-    EXPECT_EQ(1u, states.addressV);
-    EXPECT_FALSE(states.alphaTest);
-    D3DMATRIX identity = {};
-    identity._11 = identity._22 = identity._33 = identity._44 = 1.0f;
-    EXPECT_EQ(0, std::memcmp(&identity, &frame.draws[0].view, sizeof identity));
 }
 
 TEST_F(CapturedPluginFrame, LightingOnLeavesOnlyTheVertexAlpha)

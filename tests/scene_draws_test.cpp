@@ -5,8 +5,6 @@
 #include <cstring>
 
 #include "platform/software_device.h"
-#include "plugin/entry_points.h"
-#include "plugin/scene_state.h"
 
 namespace {
 
@@ -124,36 +122,6 @@ TEST_F(SceneDraws, DrawsBeyondTheCapacityAreCountedAsMissed)
     EXPECT_EQ(SoftwareDevice::kSceneDrawCapacity, device_.SceneDrawCount());
     EXPECT_EQ(3, device_.SceneDrawsMissed());
     EXPECT_EQ(1u, device_.SceneDrawAt(SoftwareDevice::kSceneDrawCapacity - 1).startVertex);
-}
-
-// The plug-in's frame on a device that rasterizes nothing: the full layer,
-// then the glow over it, with the quad, under the camera's transforms.
-TEST(SceneDrawsOfThePlugin, AFrameIsTheClearAndTwoDrawsOfTheQuad)
-{
-    ResetSceneToLoadValues();
-    SoftwareDevice device(320, 200);
-    device.SetCostFreeMode(true);
-    SetupScene(&device, 0, 0, 320, 200, 5);
-    for (int n = 0; n < 3; ++n) UpdateScene();
-    RenderSceneOnScreen(0, &device, 0, 0, 320, 200, 0, 0, 0, 0, 0);
-
-    ASSERT_EQ(2, device.SceneDrawCount());
-    EXPECT_EQ(static_cast<DWORD>(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER), device.LastSceneClear().flags);
-    EXPECT_EQ(0xFF000000u, device.LastSceneClear().color);
-    const int full = SoftwareDevice::IdOf(scene.FullLayerTexture);
-    const int glow = SoftwareDevice::IdOf(scene.GlowLayerTexture);
-    EXPECT_EQ(full, device.SceneDrawAt(0).texture->Id());
-    EXPECT_EQ(glow, device.SceneDrawAt(1).texture->Id());
-    for (int n = 0; n < 2; ++n) {
-        const SoftwareDevice::SceneDraw& draw = device.SceneDrawAt(n);
-        EXPECT_EQ(D3DPT_TRIANGLESTRIP, draw.type);
-        EXPECT_EQ(2u, draw.primitiveCount);
-        EXPECT_EQ(SoftwareDevice::IdOf(scene.QuadVertexBuffer), draw.stream->Id());
-        EXPECT_TRUE(SameMatrix(device.Transform(D3DTS_WORLD), draw.world));
-        EXPECT_TRUE(SameMatrix(device.Transform(D3DTS_PROJECTION), draw.projection));
-    }
-    FreePlugin(0, 0, 0);
-    ResetSceneToLoadValues();
 }
 
 }  // namespace

@@ -102,23 +102,6 @@ TEST(ViewWithoutOpenGL, OneLineSaysSoAndTheSoftwareDeviceDraws)
     EXPECT_TRUE(LooksLikeTheScene(look));
 }
 
-// --frames closes with the rate of RenderSceneOnScreen calls and where the
-// frame's time went; the title shows the rate while it runs.
-TEST_F(ViewWindow, FramesReportTheRateAndTheCostOfAFrame)
-{
-    const Outcome outcome = RunProgram({TrailsProgram(), "view", "--size", "160x100", "--frames", "30"});
-    ASSERT_EQ(0, outcome.exitStatus) << outcome.err;
-    unsigned frames = 0;
-    double seconds = 0.0, rate = 0.0;
-    const size_t line = outcome.out.find("trails view: 30 frames and");
-    ASSERT_NE(std::string::npos, line) << outcome.out;
-    ASSERT_EQ(2, std::sscanf(outcome.out.c_str() + line, "trails view: %u frames and %*u ticks in %lf s", &frames,
-                             &seconds));
-    ASSERT_EQ(1, std::sscanf(outcome.out.c_str() + outcome.out.find('(', line), "(%lf frames/s)", &rate));
-    EXPECT_NEAR(30.0 / seconds, rate, 0.02 * rate + 0.1);
-    EXPECT_NE(std::string::npos, outcome.out.find("per frame: ticks")) << outcome.out;
-}
-
 TEST(ViewCommandLine, EveryCommandAnswersHelpWithItsUsage)
 {
     for (const char* command : {"dump", "render", "view"}) {
