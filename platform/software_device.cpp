@@ -894,7 +894,11 @@ HRESULT SoftwareDevice::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRI
 HRESULT SoftwareDevice::BeginScene() {
     bool inject = Enter(CallKind::BeginScene);
     HRESULT hr = (inject || inScene_) ? D3DERR_INVALIDCALL : S_OK;
-    if (SUCCEEDED(hr)) inScene_ = true;
+    if (SUCCEEDED(hr)) {
+        inScene_ = true;
+        sceneDrawCount_ = 0;
+        sceneClear_ = SceneClear{};
+    }
     RecordObjectCall(CallKind::BeginScene, 0, hr, FAILED(hr));
     return hr;
 }
@@ -952,6 +956,7 @@ HRESULT SoftwareDevice::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D
     else if ((Flags & D3DCLEAR_ZBUFFER) != 0 && !(Z >= 0.0f && Z <= 1.0f))
         hr = D3DERR_INVALIDCALL;
 
+    if (SUCCEEDED(hr)) sceneClear_ = SceneClear{Flags, Color, Z};
     if (SUCCEEDED(hr) && !costFree_) {
         auto clearArea = [&](int x1, int y1, int x2, int y2) {
             x1 = std::max(x1, 0);
@@ -1004,12 +1009,31 @@ struct SoftwareDevice::ScreenVertex {
 HRESULT SoftwareDevice::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount) {
     bool inject = Enter(CallKind::DrawPrimitive);
     HRESULT hr = inject ? D3DERR_INVALIDCALL : (costFree_ ? S_OK : Draw(PrimitiveType, StartVertex, PrimitiveCount));
+    if (SUCCEEDED(hr) && inScene_) RememberDraw(PrimitiveType, StartVertex, PrimitiveCount);
     DeviceCall call;
     call.kind = CallKind::DrawPrimitive;
     call.primitiveType = PrimitiveType;
     call.startVertex = StartVertex;
     call.primitiveCount = PrimitiveCount;
     return Record(call, hr);
+}
+
+void SoftwareDevice::RememberDraw(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
+    if (sceneDrawCount_ < kSceneDrawCapacity) {
+        SceneDraw& draw = sceneDraws_[sceneDrawCount_];
+        draw.type = type;
+        draw.startVertex = startVertex;
+        draw.primitiveCount = primitiveCount;
+        draw.texture = stageTextures_[0];
+        draw.stream = streams_[0];
+        draw.streamOffset = streamOffsets_[0];
+        draw.streamStride = streamStrides_[0];
+        draw.fvf = fvf_;
+        draw.world = transforms_[256];
+        draw.view = transforms_[D3DTS_VIEW];
+        draw.projection = transforms_[D3DTS_PROJECTION];
+    }
+    if (sceneDrawCount_ < 0x7FFFFFFF) ++sceneDrawCount_;
 }
 
 HRESULT SoftwareDevice::Draw(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {

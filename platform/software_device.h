@@ -205,6 +205,9 @@ public:
     void SetTexel(int x, int y, uint32_t value);
     // Level 0 row-major without the pitch padding.
     std::vector<uint32_t> Texels() const;
+    // Level 0 in place, rows Pitch() bytes apart; null once destroyed. For
+    // readers that must not copy (a presenter uploading it every frame).
+    const uint8_t* Bits() const { return destroyed_ ? nullptr : memory_.data(); }
 
 private:
     SoftwareTexture(SoftwareDevice* device, int id, UINT width, UINT height, UINT levels, DWORD usage,
@@ -344,6 +347,36 @@ public:
     void SetCostFreeMode(bool on);
     bool CostFreeMode() const { return costFree_; }
 
+    // --- The scene's draws -------------------------------------------------------
+    // What a presenter needs to replay the scene somewhere else: every
+    // DrawPrimitive since the last BeginScene, with the texture, stream and
+    // transforms it drew with, and the scene's last Clear. Kept in every mode,
+    // cost-free included (where nothing is rasterized), in fixed storage, so
+    // keeping it allocates nothing. Render and sampler states are not copied
+    // per draw: read them from the device (RenderState, SamplerState).
+    struct SceneDraw {
+        D3DPRIMITIVETYPE type;
+        UINT startVertex;
+        UINT primitiveCount;
+        SoftwareTexture* texture;      // stage 0; null for none. May be destroyed since.
+        SoftwareVertexBuffer* stream;  // stream 0; null for none
+        UINT streamOffset;
+        UINT streamStride;
+        DWORD fvf;
+        D3DMATRIX world, view, projection;
+    };
+    struct SceneClear {
+        DWORD flags;  // 0: no Clear in this scene
+        D3DCOLOR color;
+        float z;
+    };
+    static constexpr int kSceneDrawCapacity = 16;
+    // Draws remembered (further ones beyond the capacity are counted only).
+    int SceneDrawCount() const { return sceneDrawCount_ < kSceneDrawCapacity ? sceneDrawCount_ : kSceneDrawCapacity; }
+    int SceneDrawsMissed() const { return sceneDrawCount_ - SceneDrawCount(); }
+    const SceneDraw& SceneDrawAt(int index) const { return sceneDraws_[index]; }
+    const SceneClear& LastSceneClear() const { return sceneClear_; }
+
     // --- State and pictures -----------------------------------------------------
     int Width() const { return width_; }
     int Height() const { return height_; }
@@ -439,4 +472,9 @@ private:
     UINT streamOffsets_[kStreams] = {};
     UINT streamStrides_[kStreams] = {};
     bool inScene_ = false;
+
+    void RememberDraw(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount);
+    SceneDraw sceneDraws_[kSceneDrawCapacity] = {};
+    int sceneDrawCount_ = 0;
+    SceneClear sceneClear_ = {};
 };

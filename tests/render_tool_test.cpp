@@ -1,6 +1,6 @@
-// trails render and trails view, run as the programs they are: command-line
-// errors, output written whole or not at all, the picture a still holds, the
-// frames of a video (read back with ffprobe) and the window under Xvfb.
+// trails render, run as the program it is: command-line errors, output
+// written whole or not at all, the picture a still holds and the frames of a
+// video (read back with ffprobe). trails view is tested in tests/desktop.
 //
 // The still is compared with the same host schedule run here, in process,
 // through the entry points on a software device that rasterizes every frame,
@@ -618,77 +618,6 @@ TEST(RenderedVideo, WebmLengthComesFromSecondsTimesFps)
     EXPECT_EQ(96, stream.width);
     EXPECT_EQ(64, stream.height);
     EXPECT_EQ(12, stream.frames);
-}
-
-// ---------------------------------------------------------------------------
-// The window
-
-struct ScreenshotCheck {
-    int lit = 0;
-    int redDominant = 0;
-};
-
-ScreenshotCheck Analyse(const Picture& picture)
-{
-    ScreenshotCheck check;
-    for (int y = 0; y < picture.height; ++y) {
-        for (int x = 0; x < picture.width; ++x) {
-            const uint8_t* pixel = picture.At(x, y);
-            if (IsBlack(pixel)) continue;
-            ++check.lit;
-            check.redDominant += pixel[0] >= pixel[1] && pixel[0] >= pixel[2] ? 1 : 0;
-        }
-    }
-    return check;
-}
-
-Outcome View(const Scratch& scratch, const std::vector<std::string>& options,
-             std::vector<std::string> environment)
-{
-    // Under the sanitizer build: SDL and the X and GL libraries keep some
-    // allocations until exit by design.
-    environment.push_back("ASAN_OPTIONS=detect_leaks=0");
-    std::vector<std::string> arguments = {"xvfb-run", "-a", "-s", "-screen 0 1024x768x24", trailsProgram, "view"};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    return Finish(scratch, Start(scratch, arguments, environment));
-}
-
-TEST(ViewWindow, ShowsTheSceneUnderXvfb)
-{
-    if (OnPath("xvfb-run").empty()) GTEST_SKIP() << "xvfb-run is not installed";
-    Scratch scratch;
-    const std::string shot = scratch.OutFile("window.png");
-    const Outcome outcome =
-        View(scratch, {"--size", "320x200", "--seed", "11", "--frames", "20", "--screenshot", shot}, {});
-    ASSERT_EQ(0, outcome.exitStatus) << outcome.out << outcome.err;
-    EXPECT_NE(std::string::npos, outcome.out.find("seed 11, 320x200, 2000 particles")) << outcome.out;
-    EXPECT_NE(std::string::npos, outcome.out.find("saved " + shot)) << outcome.out;
-    const Picture picture = ReadPng(shot);
-    EXPECT_EQ(320, picture.width);
-    EXPECT_EQ(200, picture.height);
-    const ScreenshotCheck check = Analyse(picture);
-    EXPECT_GT(check.lit, 320 * 200 / 100);
-    EXPECT_GT(check.redDominant, check.lit * 8 / 10);
-}
-
-// SDL's own software renderer, and a resize: a new device of the new size on
-// which SetupPlugin appends another 2000 scene.particles.
-TEST(ViewWindow, ResizeSetsTheSceneUpAgainOnADeviceOfTheNewSize)
-{
-    if (OnPath("xvfb-run").empty()) GTEST_SKIP() << "xvfb-run is not installed";
-    Scratch scratch;
-    const std::string shot = scratch.OutFile("window.png");
-    const Outcome outcome = View(scratch,
-                                 {"--size", "256x160", "--seed", "12", "--frames", "12", "--resize-at", "3:300x180",
-                                  "--screenshot", shot},
-                                 {"SDL_RENDER_DRIVER=software"});
-    ASSERT_EQ(0, outcome.exitStatus) << outcome.out << outcome.err;
-    EXPECT_NE(std::string::npos, outcome.out.find("renderer software")) << outcome.out;
-    EXPECT_NE(std::string::npos, outcome.out.find("new device 300x180, seed 12, 4000 particles")) << outcome.out;
-    const Picture picture = ReadPng(shot);
-    EXPECT_EQ(300, picture.width);
-    EXPECT_EQ(180, picture.height);
-    EXPECT_GT(Analyse(picture).lit, 300 * 180 / 100);
 }
 
 }  // namespace

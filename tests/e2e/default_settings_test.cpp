@@ -8,10 +8,11 @@
 #include <cstdint>
 
 #include "tests/e2e/e2e_check.h"
+#include "tools/host_contract.h"
 
 namespace {
 
-typedef int32_t(WINAPI* QueryDefaultSettingsFn)(uint32_t key, int32_t defaultValue);
+using host::QueryDefaultSettingsFn;
 
 // Defaults a host might pass; the answer must not depend on them for the
 // four keys the plug-in has an opinion on, and must be them for all others.
@@ -39,7 +40,7 @@ int main(int argc, char** argv)
 {
     e2e::RequireArguments(argc, 2, "default_settings_test.exe DLL");
     HMODULE module = e2e::LoadPluginLibrary(argv[1]);
-    const auto query = e2e::EntryPointByOrdinal<QueryDefaultSettingsFn>(module, 1);
+    const auto query = e2e::EntryPointByOrdinal<QueryDefaultSettingsFn>(module, host::QueryDefaultSettingsOrdinal);
     e2e::CaseRunner runner;
 
     runner.Run("keys 1 and 2 answer 0", [&] {

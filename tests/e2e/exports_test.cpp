@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "tests/e2e/e2e_check.h"
+#include "tools/host_contract.h"
 
 // Calls entry with count 32-bit arguments (args[0] first, pushed last, as the
 // standard calling convention lays them out), stores its EAX in *result, and
@@ -52,18 +53,14 @@ _MeasureArgumentBytes:
 
 namespace {
 
-struct ExportedEntry {
-    WORD ordinal;
-    const char* name;
-    uint32_t argumentBytes;
-};
-
-// The host contract: eight entry points at fixed ordinals, stdcall.
-const ExportedEntry contract[] = {
-    {1, "QueryDefaultSettings", 8},  {2, "FreePlugin", 12},          {3, "SetupPlugin", 28},
-    {4, "NotificationProcedure", 8}, {5, "UpdateScene", 0},          {6, "RenderSceneOnScreen", 44},
-    {10, "SetupPluginPerScreen", 28}, {11, "ConfigPlugin", 4},
-};
+// What the entry point at the ordinal must remove, by the contract.
+uint32_t ArgumentBytes(WORD ordinal)
+{
+    for (const host::EntryPoint& entry : host::kEntryPoints) {
+        if (entry.ordinal == ordinal) return entry.argumentBytes;
+    }
+    return 0xFFFFFFFF;
+}
 
 const void* ByOrdinal(HMODULE module, WORD ordinal)
 {
@@ -77,9 +74,10 @@ const void* ByName(HMODULE module, const char* name)
 
 void CheckNamesAndOrdinalsAgree(HMODULE module)
 {
-    const void* seen[sizeof(contract) / sizeof(contract[0])] = {};
+    const void* seen[host::kEntryPointCount] = {};
     int index = 0;
-    for (const ExportedEntry& entry : contract) {
+    // The host's view of the contract: eight entry points at fixed ordinals.
+    for (const host::EntryPoint& entry : host::kEntryPoints) {
         const void* byOrdinal = ByOrdinal(module, entry.ordinal);
         const void* byName = ByName(module, entry.name);
         E2E_CHECK(byOrdinal != nullptr, "ordinal %u (%s) does not resolve", entry.ordinal, entry.name);
@@ -170,46 +168,46 @@ void CheckArgumentBytes(HMODULE module, e2e::CaseRunner& runner)
     runner.Run("QueryDefaultSettings removes 8 bytes", [&] {
         const uint32_t args[] = {3, 99};
         uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 1, args, 2, &result), 8, "bytes removed");
+        E2E_CHECK_EQ_INT(Measure(module, 1, args, 2, &result), ArgumentBytes(1), "bytes removed");
         E2E_CHECK_EQ_INT(result, 30, "its result through the thunk");
     });
     runner.Run("SetupPlugin removes 28 bytes", [&] {
         const uint32_t args[] = {0, 0, 0, 1920, 1200, 0x11111111, 0x22222222};
         uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 3, args, 7, &result), 28, "bytes removed");
+        E2E_CHECK_EQ_INT(Measure(module, 3, args, 7, &result), ArgumentBytes(3), "bytes removed");
         E2E_CHECK_EQ_INT(result, 1, "its result");
     });
     runner.Run("UpdateScene removes nothing", [&] {
         uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 5, nullptr, 0, &result), 0, "bytes removed");
+        E2E_CHECK_EQ_INT(Measure(module, 5, nullptr, 0, &result), ArgumentBytes(5), "bytes removed");
     });
     runner.Run("RenderSceneOnScreen removes 44 bytes", [&] {
         const uint32_t args[] = {0x12345678, 0, 0, 0, 1920, 1200, 1, 2, 3, 4, 5};
         uint32_t result = 0xFFFFFFFF;
-        E2E_CHECK_EQ_INT(Measure(module, 6, args, 11, &result), 44, "bytes removed");
+        E2E_CHECK_EQ_INT(Measure(module, 6, args, 11, &result), ArgumentBytes(6), "bytes removed");
         E2E_CHECK_EQ_INT(result, 0, "its result");
     });
     runner.Run("FreePlugin removes 12 bytes", [&] {
         const uint32_t args[] = {7, 8, 9};
         uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 2, args, 3, &result), 12, "bytes removed");
+        E2E_CHECK_EQ_INT(Measure(module, 2, args, 3, &result), ArgumentBytes(2), "bytes removed");
     });
     runner.Run("NotificationProcedure removes 8 bytes", [&] {
         const uint32_t args[] = {0xDEADBEEF, 0xFEEDFACE};
         uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 4, args, 2, &result), 8, "bytes removed");
+        E2E_CHECK_EQ_INT(Measure(module, 4, args, 2, &result), ArgumentBytes(4), "bytes removed");
     });
     runner.Run("SetupPluginPerScreen removes 28 bytes", [&] {
         const uint32_t args[] = {1, 2, 3, 4, 5, 6, 7};
         uint32_t result = 0xFFFFFFFF;
-        E2E_CHECK_EQ_INT(Measure(module, 10, args, 7, &result), 28, "bytes removed");
+        E2E_CHECK_EQ_INT(Measure(module, 10, args, 7, &result), ArgumentBytes(10), "bytes removed");
         E2E_CHECK_EQ_INT(result, 0, "its result");
     });
     runner.Run("ConfigPlugin removes 4 bytes", [&] {
         HANDLE closer = CreateThread(nullptr, 0, CloseSettingsDialog, nullptr, 0, nullptr);
         const uint32_t args[] = {0};
         uint32_t result = 0xFFFFFFFF;
-        E2E_CHECK_EQ_INT(Measure(module, 11, args, 1, &result), 4, "bytes removed");
+        E2E_CHECK_EQ_INT(Measure(module, 11, args, 1, &result), ArgumentBytes(11), "bytes removed");
         E2E_CHECK_EQ_INT(result, 0, "its result when left with Cancel");
         WaitForSingleObject(closer, 60000);
         DWORD closerExit = 1;

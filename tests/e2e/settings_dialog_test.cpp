@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "tests/e2e/e2e_check.h"
+#include "tools/host_contract.h"
 
 namespace {
 
-typedef int32_t(WINAPI* ConfigPluginFn)(HWND parent);
+using host::ConfigPluginFn;
 
-const WORD settingsDialogId = 101;
+const WORD settingsDialogId = host::kSettingsDialogId;
 const WORD buttonClassAtom = 0x0080;
 const WORD staticClassAtom = 0x0082;
 const DWORD staticStyle = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_CENTER | SS_CENTERIMAGE;
@@ -525,7 +526,7 @@ int main(int argc, char** argv)
 {
     e2e::RequireArguments(argc, 3, "settings_dialog_test.exe DLL template|window|outcomes");
     HMODULE module = e2e::LoadPluginLibrary(argv[1]);
-    const auto configPlugin = e2e::EntryPointByOrdinal<ConfigPluginFn>(module, 11);
+    const auto configPlugin = e2e::EntryPointByOrdinal<ConfigPluginFn>(module, host::ConfigPluginOrdinal);
     e2e::CaseRunner runner;
     if (std::strcmp(argv[2], "template") == 0) {
         CheckTemplate(module, runner);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -88,7 +89,8 @@ std::vector<ScheduleStep> ParseSchedule(const std::string& text)
     return steps;
 }
 
-OptionReader::OptionReader(int argc, char** argv, int first)
+OptionReader::OptionReader(int argc, char** argv, int first, std::vector<std::string> flags, bool singleDash)
+    : flags_(std::move(flags)), singleDash_(singleDash)
 {
     for (int i = first; i < argc; ++i) arguments_.emplace_back(argv[i]);
 }
@@ -97,6 +99,7 @@ bool OptionReader::Next(std::string& name, std::string& value)
 {
     if (position_ >= arguments_.size()) return false;
     name = arguments_[position_++];
+    if (singleDash_ && name.size() >= 2 && name[0] == '-' && name[1] != '-') name.insert(0, "-");
     if (name.size() < 3 || name.compare(0, 2, "--") != 0) {
         throw UsageError("unexpected argument '" + name + "'");
     }
@@ -106,9 +109,24 @@ bool OptionReader::Next(std::string& name, std::string& value)
         name = name.substr(0, equals);
         return true;
     }
+    for (const std::string& flag : flags_) {
+        if (name == flag) {
+            value.clear();
+            return true;
+        }
+    }
     if (position_ >= arguments_.size()) {
         throw UsageError(name + ": missing value");
     }
     value = arguments_[position_++];
     return true;
+}
+
+bool WantsHelp(int argc, char** argv, int first)
+{
+    for (int i = first; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h" || argument == "-help") return true;
+    }
+    return false;
 }

@@ -29,12 +29,21 @@ ScreenRect ParseRect(const std::string& text);
 std::vector<ScheduleStep> ParseSchedule(const std::string& text);
 
 // Walks "--name value" pairs; the value of an option given twice is the last.
+// `flags` name the options that take no value (their value reads as empty).
+// With `singleDash`, "-name" is read as "--name", as XScreenSaver's hacks
+// take their options.
 class OptionReader {
 public:
-    OptionReader(int argc, char** argv, int first);
+    OptionReader(int argc, char** argv, int first, std::vector<std::string> flags = {}, bool singleDash = false);
     bool Next(std::string& name, std::string& value);
 
 private:
     std::vector<std::string> arguments_;
+    std::vector<std::string> flags_;
+    bool singleDash_;
     size_t position_ = 0;
 };
+
+// Whether the arguments from `first` on ask for help (--help or -h): every
+// subcommand then prints its usage and exits with 0, whatever else is there.
+bool WantsHelp(int argc, char** argv, int first);

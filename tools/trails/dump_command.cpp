@@ -15,7 +15,7 @@
 #include "plugin/plugin_state.h"
 #include "tools/trails/atomic_file.h"
 #include "tools/trails/command_line.h"
-#include "tools/trails/scene_runner.h"
+#include "tools/trails/hosted_scene.h"
 
 static_assert(sizeof(Particle) == 1672, "a particle's record is dumped as it is held");
 static_assert(sizeof(GridCell) == 16, "a cell is four floats");
@@ -63,7 +63,7 @@ void WriteColumnMajor(AtomicFile& out, const GridCell* grid, int width, int heig
     }
 }
 
-void WriteDump(const std::string& path, const SceneRunner& runner)
+void WriteDump(const std::string& path, const HostedScene& runner)
 {
     AtomicFile out(path);
     out.Write("CTDUMP01", 8);
@@ -154,7 +154,9 @@ int RunDumpCommand(int argc, char** argv)
 
     ApplySimdChoice();
     const HostMode host = ApplyHostFloatingPointMode();
-    SceneRunner runner(AccumulationGridWidth, AccumulationGridHeight, false);
+    // A device as large as the grid; no frame of a dump is rasterized.
+    HostedScene runner(AccumulationGridWidth, AccumulationGridHeight);
+    runner.KeepGlowTexels(true);
     for (const ScheduleStep& step : schedule) {
         switch (step.kind) {
         case 's': runner.Setup(rect, seed); break;
@@ -163,7 +165,7 @@ int RunDumpCommand(int argc, char** argv)
             for (uint64_t n = 0; n < step.count; ++n) runner.Tick();
             break;
         case 'f':
-            for (uint64_t n = 0; n < step.count; ++n) runner.Frame(rect);
+            for (uint64_t n = 0; n < step.count; ++n) runner.Frame(rect, false);
             break;
         }
         CheckHostModeKept(host, step.kind);

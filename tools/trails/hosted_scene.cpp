@@ -13,33 +13,67 @@ HostedScene::~HostedScene()
 void HostedScene::NewDevice(int width, int height)
 {
     device_.reset(new SoftwareDevice(width, height));
-    // A host's device keeps no log, and what a discard lock hands out is
-    // rewritten by the layer update anyway: both only cost time here.
     device_->SetRecording(false);
     device_->SetSentinelMode(SoftwareDevice::SentinelMode::Off);
+    device_->SetCostFreeMode(true);
 }
 
-void HostedScene::Setup(uint32_t seed)
+ScreenRect HostedScene::WholeBackBuffer() const
 {
-    SetupScene(device_.get(), 0, 0, device_->Width(), device_->Height(), seed);
+    ScreenRect rect;
+    rect.left = 0;
+    rect.top = 0;
+    rect.right = device_->Width();
+    rect.bottom = device_->Height();
+    return rect;
+}
+
+void HostedScene::Setup(uint32_t seed) { Setup(WholeBackBuffer(), seed); }
+
+void HostedScene::Setup(const ScreenRect& rect, uint32_t seed)
+{
+    SetupScene(device_.get(), rect.left, rect.top, rect.right, rect.bottom, seed);
     setUp_ = true;
+}
+
+void HostedScene::Free()
+{
+    FreePlugin(0, 0, 0);
+    setUp_ = false;
 }
 
 void HostedScene::Recreate(int width, int height, uint32_t seed)
 {
     // The resources belong to the old device: released before it goes.
-    if (setUp_) FreePlugin(0, 0, 0);
-    setUp_ = false;
+    if (setUp_) Free();
     NewDevice(width, height);
     Setup(seed);
 }
 
 void HostedScene::Tick() { UpdateScene(); }
 
-void HostedScene::Frame(bool rasterize)
+void HostedScene::Frame(bool rasterize) { Frame(WholeBackBuffer(), rasterize); }
+
+void HostedScene::Frame(const ScreenRect& rect, bool rasterize)
 {
     device_->SetCostFreeMode(!rasterize);
-    RenderSceneOnScreen(0, device_.get(), 0, 0, device_->Width(), device_->Height(), 0, 0, 0, 0, 0);
+    RenderSceneOnScreen(0, device_.get(), rect.left, rect.top, rect.right, rect.bottom, 0, 0, 0, 0, 0);
+    device_->SetCostFreeMode(true);
+    if (keepGlow_ && deviceResources.GlowLayerTexture != nullptr) {
+        std::vector<uint32_t> texels;
+        int width = 0;
+        int height = 0;
+        if (SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, texels, width, height) && width == GlowGridWidth &&
+            height == GlowGridHeight) {
+            glowTexels_.swap(texels);
+        }
+    }
+}
+
+void HostedScene::KeepGlowTexels(bool on)
+{
+    keepGlow_ = on;
+    if (on && glowTexels_.empty()) glowTexels_.assign(static_cast<size_t>(GlowGridWidth) * GlowGridHeight, 0u);
 }
 
 uint32_t HostedScene::ParticleCount() const { return scene.particles.count; }

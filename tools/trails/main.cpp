@@ -1,10 +1,14 @@
-// trails: the Chaos Trails command-line tool.
+// trails: the Chaos Trails command-line tool. Run under the name chaos-trails
+// (a link, as XScreenSaver starts its hacks by their own names) it is
+// `trails view`.
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "tools/trails/command_line.h"
+#include "tools/trails/usage.h"
 
 int RunDumpCommand(int argc, char** argv);
 #ifndef _WIN32
@@ -14,38 +18,35 @@ int RunViewCommand(int argc, char** argv);
 
 namespace {
 
-const char usage[] =
-    "usage: trails COMMAND [options]\n"
-    "\n"
-    "commands:\n"
-    "  dump --seed S [--rect L,T,R,B] --schedule SCHEDULE --out FILE\n"
-    "        run a schedule of set-ups (s), frees (x), ticks (tN) and frames (fN)\n"
-    "        and write the whole scene state to FILE\n"
-    "  render --out FILE [--size WxH] [--seconds S | --frames N] [--fps F]\n"
-    "         [--ticks-per-frame K] [--warmup-ticks N] [--seed S]\n"
-    "        run the scene on the software device and write a still of the last\n"
-    "        frame (.png) or a video of every frame (.mp4, .webm; needs ffmpeg)\n"
-    "        defaults: 60 fps, 1 tick a frame, seed from the clock; a still is\n"
-    "        1920x1200, 1 frame after 1200 warm-up ticks; a video is 1280x800,\n"
-    "        10 s after 300 warm-up ticks; warm-up ticks draw a frame every K\n"
-    "        ticks, unseen\n"
-    "  view [--size WxH] [--seed S] [--frames N] [--screenshot FILE]\n"
-    "        show the scene live in a resizable window (default 960x600);\n"
-    "        Space pauses, S saves a PNG, Esc quits; --frames N quits after N\n"
-    "        frames, --screenshot saves what the window showed last as a PNG\n"
-    "  help  show this text\n";
+bool RunAsScreenHack(const char* program)
+{
+    const char* name = std::strrchr(program, '/');
+    name = name == nullptr ? program : name + 1;
+    return std::strcmp(name, "chaos-trails") == 0;
+}
 
-}  // namespace
+const char* UsageOf(const std::string& command)
+{
+    if (command == "dump") return kDumpUsage;
+    if (command == "render") return kRenderUsage;
+    if (command == "view") return kViewUsage;
+    return nullptr;
+}
 
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     if (argc < 2 || std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0 ||
         std::strcmp(argv[1], "-h") == 0) {
-        std::fputs(usage, argc < 2 ? stderr : stdout);
+        std::fputs(kTrailsUsage, argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
     }
     const std::string command = argv[1];
     try {
+        const char* usage = UsageOf(command);
+        if (usage != nullptr && WantsHelp(argc, argv, 2)) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
         if (command == "dump") return RunDumpCommand(argc, argv);
 #ifdef _WIN32
         if (command == "render" || command == "view") {
@@ -69,4 +70,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "trails %s: %s\n", command.c_str(), error.what());
         return 2;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 1 && RunAsScreenHack(argv[0])) {
+        std::vector<char*> arguments(argv, argv + argc);
+        static char view[] = "view";
+        arguments.insert(arguments.begin() + 1, view);
+        arguments.push_back(nullptr);
+        return Run(argc + 1, arguments.data());
+    }
+    return Run(argc, argv);
 }

@@ -126,7 +126,7 @@ RenderSettings ParseRenderOptions(int argc, char** argv)
             settings.seed = ParseUnsigned32(name, value);
             seedGiven = true;
         } else {
-            throw UsageError("unknown option '" + name + "' (try 'trails help')");
+            throw UsageError("unknown option '" + name + "' (try 'trails render --help')");
         }
     }
     if (settings.outPath.empty()) throw UsageError("--out FILE is required (.png, .mp4 or .webm)");

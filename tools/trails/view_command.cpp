@@ -1,18 +1,19 @@
-// trails view: the scene live in a window, hosted the way a wallpaper host
-// hosts it: 60 ticks a second, a frame per display refresh (or per 1/60 s
-// when the renderer cannot wait for the refresh), and on a new window size a
-// new device: FreePlugin, a device of the new size, SetupPlugin with the new
-// rectangle (which appends another 2000 particles, as it does in a host).
+// trails view: the scene live, hosted the way a wallpaper host hosts it: 60
+// ticks a second (or a fixed number a frame), a frame per display refresh
+// (at most 60 a second), and on a new window size a new device: FreePlugin, a
+// device of the new size, SetupPlugin with the new rectangle (which appends
+// another 2000 particles, as it does in a host).
 //
-// The software device draws the frame; SDL only shows its back buffer,
-// through a streaming texture, with whatever renderer it has (the software
-// one under Xvfb).
+// With OpenGL the device only keeps what the frame set (it rasterizes
+// nothing) and the GL presenter draws it again; otherwise the software device
+// rasterizes each frame and SDL shows its back buffer.
 #include <SDL.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,154 +23,33 @@
 #include "tools/trails/command_line.h"
 #include "tools/trails/hosted_scene.h"
 #include "tools/trails/png_writer.h"
-#include "tools/trails/render_options.h"
+#include "tools/trails/view_options.h"
+#include "tools/trails/view_screen.h"
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 const double ticksPerSecond = 60.0;
+const double frameInterval = 1.0 / 60.0;
 // A frame that took longer than this many ticks' worth of time does not make
 // the scene race to catch up; it slows down instead.
 const int maxTicksPerFrame = 8;
 
-struct ViewSettings {
-    FrameSize size{960, 600};
-    bool seedGiven = false;
-    uint32_t seed = 0;
-    uint32_t frames = 0;  // 0: until the window is closed
-    std::string screenshotPath;
-    // For tests: after this many frames, ask for a new window size as a user
-    // dragging its border would (0: never).
-    uint32_t resizeAtFrame = 0;
-    FrameSize resizeTo;
-};
+volatile std::sig_atomic_t stopSignal = 0;
+void OnStopSignal(int signal) { stopSignal = signal; }
 
-ViewSettings ParseViewOptions(int argc, char** argv)
+// XScreenSaver ends a hack with SIGTERM, Ctrl-C sends SIGINT: both end the
+// loop, which then frees the scene and exits with 0. Installed before SDL
+// starts, so SDL leaves them alone.
+void CatchStopSignals()
 {
-    ViewSettings settings;
-    OptionReader options(argc, argv, 2);
-    std::string name;
-    std::string value;
-    while (options.Next(name, value)) {
-        if (name == "--size") {
-            settings.size = ParseSize(name, value);
-        } else if (name == "--seed") {
-            settings.seed = ParseUnsigned32(name, value);
-            settings.seedGiven = true;
-        } else if (name == "--frames") {
-            settings.frames = ParseCount(name, value, 1, 100000000);
-        } else if (name == "--screenshot") {
-            if (value.empty()) throw UsageError("--screenshot: expected a file name");
-            if (OutputKindOf(value) != OutputKind::Png) {
-                throw UsageError("--screenshot: '" + value + "' is not a .png file");
-            }
-            settings.screenshotPath = value;
-        } else if (name == "--resize-at") {
-            const size_t colon = value.find(':');
-            if (colon == std::string::npos) throw UsageError("--resize-at: expected FRAME:WxH, got '" + value + "'");
-            settings.resizeAtFrame = ParseCount(name, value.substr(0, colon), 1, 100000000);
-            settings.resizeTo = ParseSize(name, value.substr(colon + 1));
-        } else {
-            throw UsageError("unknown option '" + name + "' (try 'trails help')");
-        }
-    }
-    return settings;
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
-
-std::string SdlFailure(const std::string& what) { return what + ": " + SDL_GetError(); }
-
-// The SDL side: window, renderer and the texture the back buffer goes into.
-class Window {
-public:
-    explicit Window(const FrameSize& size)
-    {
-        if (SDL_Init(SDL_INIT_VIDEO) != 0) throw std::runtime_error(SdlFailure("cannot start SDL video"));
-        window_ = SDL_CreateWindow("Chaos Trails", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, size.width,
-                                   size.height, SDL_WINDOW_RESIZABLE);
-        if (window_ == nullptr) throw std::runtime_error(SdlFailure("cannot open a window"));
-        renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
-        if (renderer_ == nullptr) {
-            // No GPU (Xvfb, a remote display): SDL's own software renderer.
-            renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-        }
-        if (renderer_ == nullptr) throw std::runtime_error(SdlFailure("cannot create a renderer"));
-        SDL_RendererInfo info;
-        if (SDL_GetRendererInfo(renderer_, &info) == 0) {
-            vsync_ = (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
-            rendererName_ = info.name;
-        }
-    }
-    ~Window()
-    {
-        if (texture_ != nullptr) SDL_DestroyTexture(texture_);
-        if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
-        if (window_ != nullptr) SDL_DestroyWindow(window_);
-        SDL_Quit();
-    }
-    Window(const Window&) = delete;
-    Window& operator=(const Window&) = delete;
-
-    // Pixels the renderer draws into; with high-DPI scaling more than the
-    // window's size in screen units.
-    FrameSize OutputSize() const
-    {
-        FrameSize size;
-        if (SDL_GetRendererOutputSize(renderer_, &size.width, &size.height) != 0) {
-            SDL_GetWindowSize(window_, &size.width, &size.height);
-        }
-        return size;
-    }
-
-    void Show(const uint32_t* pixels, int width, int height)
-    {
-        if (texture_ == nullptr || width != textureWidth_ || height != textureHeight_) {
-            if (texture_ != nullptr) SDL_DestroyTexture(texture_);
-            // SDL's ARGB8888 is a 32-bit word with alpha on top: A8R8G8B8.
-            texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width,
-                                         height);
-            if (texture_ == nullptr) throw std::runtime_error(SdlFailure("cannot create a texture"));
-            // The back buffer's alpha is blending residue, not transparency.
-            SDL_SetTextureBlendMode(texture_, SDL_BLENDMODE_NONE);
-            textureWidth_ = width;
-            textureHeight_ = height;
-        }
-        SDL_UpdateTexture(texture_, nullptr, pixels, width * 4);
-        Repaint();
-    }
-
-    // Draws the last frame shown again, for a window uncovered while paused.
-    void Repaint()
-    {
-        SDL_RenderClear(renderer_);
-        if (texture_ != nullptr) SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
-    }
-
-    void Present() { SDL_RenderPresent(renderer_); }
-
-    // What the window shows, read back from the renderer (before Present).
-    std::vector<uint32_t> ReadPixels(FrameSize& size) const
-    {
-        size = OutputSize();
-        std::vector<uint32_t> pixels(static_cast<size_t>(size.width) * size.height);
-        if (SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), size.width * 4) != 0) {
-            throw std::runtime_error(SdlFailure("cannot read the window's pixels"));
-        }
-        return pixels;
-    }
-
-    void SetTitle(const std::string& title) { SDL_SetWindowTitle(window_, title.c_str()); }
-    void RequestSize(const FrameSize& size) { SDL_SetWindowSize(window_, size.width, size.height); }
-    bool Vsync() const { return vsync_; }
-    const std::string& RendererName() const { return rendererName_; }
-
-private:
-    SDL_Window* window_ = nullptr;
-    SDL_Renderer* renderer_ = nullptr;
-    SDL_Texture* texture_ = nullptr;
-    int textureWidth_ = 0;
-    int textureHeight_ = 0;
-    bool vsync_ = false;
-    std::string rendererName_ = "unknown";
-};
 
 bool FileExists(const std::string& path)
 {
@@ -193,10 +73,74 @@ std::string SnapshotName()
     return name;
 }
 
-double SecondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
+double SecondsBetween(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration<double>(to - from).count();
 }
+
+void SaveShown(ViewScreen& screen, const std::string& path)
+{
+    FrameSize shot;
+    const std::vector<uint32_t> pixels = screen.ReadPixels(shot);
+    WritePng(path, shot.width, shot.height, pixels.data(), shot.width);
+    std::printf("saved %s\n", path.c_str());
+    std::fflush(stdout);
+}
+
+// Where a frame's time went, summed over the run, for the closing report.
+struct FrameCosts {
+    double ticks = 0.0;    // UpdateScene
+    uint64_t tickCount = 0;
+    double frame = 0.0;    // RenderSceneOnScreen
+    double capture = 0.0;  // the presenter reading the device
+    double upload = 0.0;   // the layers' texels into textures
+    double draw = 0.0;     // the presenter's other calls
+    double present = 0.0;  // the swap (where OpenGL's own drawing is finished)
+    uint64_t frames = 0;
+
+    void Add(const ShowTimes& shown)
+    {
+        capture += shown.capture;
+        upload += shown.upload;
+        draw += shown.draw;
+    }
+    std::string Report() const
+    {
+        const double n = frames > 0 ? 1000.0 / static_cast<double>(frames) : 0.0;
+        const double tick = tickCount > 0 ? 1000.0 * ticks / static_cast<double>(tickCount) : 0.0;
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "per frame: ticks %.2f ms (%.1f of %.2f ms), plug-in frame %.2f ms, presenter %.2f ms "
+                      "(reading %.2f, uploads %.2f, draws %.2f), present %.2f ms",
+                      ticks * n, static_cast<double>(tickCount) * n / 1000.0, tick, frame * n,
+                      (capture + upload + draw) * n, capture * n, upload * n, draw * n, present * n);
+        return text;
+    }
+};
+
+// Holds frames to 1/60 s where the present does not wait for the display.
+// Sleeps only when ahead of the schedule by more than a millisecond, so that a
+// present that does wait for a 60 Hz refresh never adds a sleep of its own.
+class FramePacer {
+public:
+    // After the frame that began at frameStart: sleeps until the next is due.
+    void Wait(Clock::time_point frameStart)
+    {
+        const Clock::duration interval =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frameInterval));
+        // The first frame, or one more than a frame late: the schedule starts
+        // again from it rather than rushing to catch up.
+        if (!started_ || frameStart - due_ > interval) due_ = frameStart;
+        started_ = true;
+        due_ += interval;
+        const double ahead = SecondsBetween(Clock::now(), due_);
+        if (ahead > 0.001) SDL_Delay(static_cast<Uint32>(ahead * 1000.0));
+    }
+
+private:
+    bool started_ = false;
+    Clock::time_point due_;
+};
 
 }  // namespace
 
@@ -204,39 +148,44 @@ int RunViewCommand(int argc, char** argv)
 {
     const ViewSettings settings = ParseViewOptions(argc, argv);
     if (!settings.screenshotPath.empty()) CheckOutputWritable(settings.screenshotPath);
+    const ViewTarget target = ChooseViewTarget(settings, std::getenv("XSCREENSAVER_WINDOW"));
     // Without --seed every set-up takes the calendar time, as SetupPlugin does.
     auto seedNow = [&settings]() {
         return settings.seedGiven ? settings.seed : static_cast<uint32_t>(std::time(nullptr));
     };
 
-    Window window(settings.size);
-    FrameSize size = window.OutputSize();
+    stopSignal = 0;
+    CatchStopSignals();
+    ViewScreen screen(settings.size, target, settings.renderer);
+    FrameSize size;
+    if (!screen.CurrentSize(size)) throw std::runtime_error("the window went away");
     HostedScene scene(size.width, size.height);
     uint32_t seed = seedNow();
     scene.Setup(seed);
-    std::printf("trails view: seed %u, %dx%d, %u particles, renderer %s%s; Space pauses, S saves a PNG, Esc quits\n",
-                seed, size.width, size.height, scene.ParticleCount(), window.RendererName().c_str(),
-                window.Vsync() ? " with vsync" : "");
+    const bool rasterize = screen.NeedsRasterizedFrames();
+    std::printf("trails view: seed %u, %dx%d, %u particles, renderer %s; Space pauses, S saves a PNG, Esc quits\n",
+                seed, size.width, size.height, scene.ParticleCount(), screen.Description().c_str());
     std::fflush(stdout);
 
-    using Clock = std::chrono::steady_clock;
-    const double frameInterval = 1.0 / ticksPerSecond;
     const Clock::time_point started = Clock::now();
     uint64_t ticksRun = 0;
     Clock::time_point lastFrame = started;
-    Clock::time_point titleShown = lastFrame;
+    Clock::time_point titleShown = started;
     double ticksOwed = 0.0;
-    double frameSecondsSum = 0.0;
     int framesSinceTitle = 0;
-    uint32_t framesDrawn = 0;
+    uint32_t framesDrawn = 0;  // RenderSceneOnScreen calls
+    FrameCosts costs;
+    FramePacer pacer;
     bool paused = false;
     bool needFrame = true;  // a frame is due even while paused (new device)
     bool running = true;
     bool titleDirty = true;
+    bool windowGone = false;
 
-    while (running) {
+    while (running && stopSignal == 0) {
         FrameSize wanted = size;
         bool exposed = false;
+        bool snapshot = false;
         SDL_Event event;
         // While paused nothing moves: sleep until something happens.
         bool haveEvent = paused && !needFrame ? SDL_WaitEventTimeout(&event, 250) != 0 : SDL_PollEvent(&event) != 0;
@@ -250,106 +199,106 @@ int RunViewCommand(int argc, char** argv)
                     paused = !paused;
                     titleDirty = true;
                     break;
-                case SDLK_s: {
-                    const std::string name = SnapshotName();
-                    try {
-                        WritePng(name, scene.Width(), scene.Height(), scene.Pixels(), scene.Width());
-                        std::printf("saved %s\n", name.c_str());
-                    } catch (const std::exception& error) {
-                        std::fprintf(stderr, "trails view: %s\n", error.what());
-                    }
-                    std::fflush(stdout);
-                    break;
-                }
+                case SDLK_s: snapshot = true; break;
                 default: break;
                 }
             } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-                wanted = window.OutputSize();
+                screen.CurrentSize(wanted);
             } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED) {
                 exposed = true;
             }
             haveEvent = SDL_PollEvent(&event) != 0;
         }
-        if (!running) break;
+        if (!running || stopSignal != 0) break;
+        // Someone else's window: its size every frame (a round trip to X),
+        // which also tells, before anything is drawn into it, that it has gone.
+        if (screen.Embedded()) {
+            if (!screen.CurrentSize(wanted)) {
+                windowGone = true;
+                break;
+            }
+        }
 
         // A drag sends many sizes; only the last one gets a device.
-        if (wanted.width != size.width || wanted.height != size.height) {
-            if (wanted.width >= 1 && wanted.height >= 1) {
-                size = wanted;
-                seed = seedNow();
-                scene.Recreate(size.width, size.height, seed);
-                std::printf("trails view: new device %dx%d, seed %u, %u particles\n", size.width, size.height, seed,
-                            scene.ParticleCount());
-                std::fflush(stdout);
-                needFrame = true;
-                titleDirty = true;
-            }
+        if ((wanted.width != size.width || wanted.height != size.height) && wanted.width >= 1 && wanted.height >= 1) {
+            size = wanted;
+            seed = seedNow();
+            scene.Recreate(size.width, size.height, seed);
+            std::printf("trails view: new device %dx%d, seed %u, %u particles\n", size.width, size.height, seed,
+                        scene.ParticleCount());
+            std::fflush(stdout);
+            needFrame = true;
+            titleDirty = true;
         }
 
         const Clock::time_point frameStart = Clock::now();
         if (paused && !needFrame) {
             lastFrame = frameStart;  // no ticks owed for the pause
-            if (exposed) {
-                window.Repaint();
-                window.Present();
-                exposed = false;
+            if (exposed || snapshot) {
+                // The device still holds the last frame: show it again.
+                screen.Show(scene);
+                if (snapshot) SaveShown(screen, SnapshotName());
+                screen.Present();
             }
             if (titleDirty) {
-                window.SetTitle("Chaos Trails - paused (Space resumes)");
+                screen.SetTitle("Chaos Trails - paused (Space resumes)");
                 titleDirty = false;
             }
             continue;
         }
 
         if (!paused) {
-            ticksOwed += SecondsBetween(lastFrame, frameStart) * ticksPerSecond;
-            if (framesDrawn == 0) ticksOwed = 1.0;
-            if (ticksOwed > maxTicksPerFrame) ticksOwed = maxTicksPerFrame;
-            while (ticksOwed >= 1.0) {
-                scene.Tick();
-                ticksOwed -= 1.0;
-                ++ticksRun;
+            uint32_t ticksNow = settings.ticksPerFrame;
+            if (ticksNow == 0) {
+                ticksOwed += SecondsBetween(lastFrame, frameStart) * ticksPerSecond;
+                if (framesDrawn == 0) ticksOwed = 1.0;
+                if (ticksOwed > maxTicksPerFrame) ticksOwed = maxTicksPerFrame;
+                ticksNow = static_cast<uint32_t>(ticksOwed);
+                ticksOwed -= ticksNow;
             }
+            for (uint32_t tick = 0; tick < ticksNow; ++tick) scene.Tick();
+            ticksRun += ticksNow;
+            costs.tickCount += ticksNow;
         }
         lastFrame = frameStart;
-        scene.Frame(true);
+        const Clock::time_point ticked = Clock::now();
+        scene.Frame(rasterize);
+        const Clock::time_point framed = Clock::now();
         needFrame = false;
         ++framesDrawn;
-        window.Show(scene.Pixels(), scene.Width(), scene.Height());
+        screen.Show(scene);
         const bool last = settings.frames != 0 && framesDrawn >= settings.frames;
-        if (last && !settings.screenshotPath.empty()) {
-            FrameSize shot;
-            const std::vector<uint32_t> pixels = window.ReadPixels(shot);
-            WritePng(settings.screenshotPath, shot.width, shot.height, pixels.data(), shot.width);
-            std::printf("saved %s\n", settings.screenshotPath.c_str());
-            std::fflush(stdout);
-        }
-        window.Present();
-        if (last) running = false;
-        if (framesDrawn == settings.resizeAtFrame) window.RequestSize(settings.resizeTo);
-
+        if (snapshot) SaveShown(screen, SnapshotName());
+        if (last && !settings.screenshotPath.empty()) SaveShown(screen, settings.screenshotPath);
+        const Clock::time_point shown = Clock::now();
+        screen.Present();
         const Clock::time_point frameEnd = Clock::now();
-        frameSecondsSum += SecondsBetween(frameStart, frameEnd);
+        costs.ticks += SecondsBetween(frameStart, ticked);
+        costs.frame += SecondsBetween(ticked, framed);
+        costs.Add(screen.LastShowTimes());
+        costs.present += SecondsBetween(shown, frameEnd);
+        ++costs.frames;
+        if (last) running = false;
+        if (framesDrawn == settings.resizeAtFrame) screen.RequestSize(settings.resizeTo);
+
         ++framesSinceTitle;
-        if (titleDirty || SecondsBetween(titleShown, frameEnd) >= 0.5) {
+        const double sinceTitle = SecondsBetween(titleShown, frameEnd);
+        if (titleDirty || sinceTitle >= 0.5) {
             char title[160];
-            const double milliseconds = framesSinceTitle > 0 ? 1000.0 * frameSecondsSum / framesSinceTitle : 0.0;
-            std::snprintf(title, sizeof title, "Chaos Trails - %dx%d - %.1f ms a frame - %u particles%s", size.width,
-                          size.height, milliseconds, scene.ParticleCount(), paused ? " - paused" : "");
-            window.SetTitle(title);
+            std::snprintf(title, sizeof title, "Chaos Trails - %dx%d - %.1f frames/s - %u particles%s", size.width,
+                          size.height, sinceTitle > 0.0 ? framesSinceTitle / sinceTitle : 0.0, scene.ParticleCount(),
+                          paused ? " - paused" : "");
+            screen.SetTitle(title);
             titleShown = frameEnd;
-            frameSecondsSum = 0.0;
             framesSinceTitle = 0;
             titleDirty = false;
         }
-        // Without vsync the present returns at once: hold the frame to 1/60 s.
-        if (!window.Vsync()) {
-            const double spent = SecondsBetween(frameStart, Clock::now());
-            if (spent < frameInterval) SDL_Delay(static_cast<Uint32>((frameInterval - spent) * 1000.0));
-        }
+        pacer.Wait(frameStart);
     }
     const double seconds = SecondsBetween(started, Clock::now());
-    std::printf("trails view: %u frames and %llu ticks in %.1f s (%.1f frames/s)\n", framesDrawn,
+    if (windowGone) std::printf("trails view: the window went away\n");
+    std::printf("trails view: %u frames and %llu ticks in %.2f s (%.1f frames/s)\n", framesDrawn,
                 static_cast<unsigned long long>(ticksRun), seconds, seconds > 0.0 ? framesDrawn / seconds : 0.0);
+    if (settings.frames != 0) std::printf("trails view: %s\n", costs.Report().c_str());
     return 0;
 }

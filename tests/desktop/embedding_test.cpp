@@ -1,0 +1,161 @@
+// trails view drawing into X windows it did not create, as XScreenSaver and
+// xwinwrap have it do: a window given by id, the window XScreenSaver names in
+// XSCREENSAVER_WINDOW, the root window. Each test creates its windows on an
+// Xvfb of its own and reads their pixels back.
+// gtest first: Xlib defines None, a name gtest uses.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "tests/desktop/pictures.h"
+#include "tests/desktop/program.h"
+#include "tests/desktop/xvfb_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Hex(unsigned long value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%lx", value);
+    return text;
+}
+
+class Embedding : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server_.Ok()) << server_.Failure();
+        display_ = XOpenDisplay(server_.Display().c_str());
+        ASSERT_NE(nullptr, display_);
+        // A white desktop, so that the scene's black shows where it is drawn.
+        const Window root = DefaultRootWindow(display_);
+        XSetWindowBackground(display_, root, WhitePixel(display_, DefaultScreen(display_)));
+        XClearWindow(display_, root);
+        XSync(display_, False);
+    }
+    void TearDown() override
+    {
+        if (display_ != nullptr) XCloseDisplay(display_);
+    }
+
+    // A plain top-level window with a black background, mapped.
+    Window CreateWindow(int x, int y, int width, int height)
+    {
+        const int screen = DefaultScreen(display_);
+        const Window window = XCreateSimpleWindow(display_, RootWindow(display_, screen), x, y,
+                                                  static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
+                                                  BlackPixel(display_, screen), BlackPixel(display_, screen));
+        XMapWindow(display_, window);
+        XSync(display_, False);
+        return window;
+    }
+
+    // Reads the region of the window until it shows the scene, for at most
+    // `seconds`; the last look either way.
+    SceneLook WaitForScene(Window window, int x0, int y0, int x1, int y1, double seconds)
+    {
+        const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+        SceneLook look;
+        do {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const Picture picture = GrabWindow(display_, window, 0, 0, x1, y1);
+            if (picture.pixels.empty()) break;
+            look = Look(picture, x0, y0, x1, y1);
+        } while (!LooksLikeTheScene(look) && Clock::now() < end);
+        return look;
+    }
+
+    // SIGTERM, as XScreenSaver ends its hacks: a clean end, status 0, within
+    // a second.
+    void ExpectQuickCleanEndOnSigterm(Program& view)
+    {
+        const Clock::time_point sent = Clock::now();
+        view.Signal(SIGTERM);
+        ASSERT_TRUE(view.WaitForExit(5.0)) << "still running 5 s after SIGTERM";
+        const double seconds = std::chrono::duration<double>(Clock::now() - sent).count();
+        EXPECT_LT(seconds, 1.0);
+        EXPECT_EQ(0, view.ExitStatus()) << view.Err();
+        EXPECT_NE(std::string::npos, view.Out().find(" frames and ")) << view.Out();
+    }
+
+    XvfbServer server_{640, 480};
+    Display* display_ = nullptr;
+};
+
+std::string Describe(const SceneLook& look)
+{
+    return "lit " + std::to_string(look.lit) + ", red strongest " + std::to_string(look.redStrongest) + ", white " +
+           std::to_string(look.white);
+}
+
+TEST_F(Embedding, WindowIdDrawsIntoThatWindowAndFollowsItsSize)
+{
+    const Window window = CreateWindow(20, 20, 320, 200);
+    // Decimal, as xwinwrap's %WID writes it.
+    Program view({TrailsProgram(), "view", "--window-id", std::to_string(window), "--seed", "5",
+                  "--ticks-per-frame", "10"});
+    ASSERT_TRUE(view.WaitForOutput("renderer opengl", 30.0)) << view.Out() << view.Err();
+    EXPECT_NE(std::string::npos, view.Out().find("320x200")) << view.Out();
+    EXPECT_NE(std::string::npos, view.Out().find("into window " + Hex(window) + " (--window-id)")) << view.Out();
+    SceneLook look = WaitForScene(window, 0, 0, 320, 200, 30.0);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
+
+    // Its owner makes it larger: a new device of the new size, and the scene
+    // over the whole of it.
+    XResizeWindow(display_, window, 480, 300);
+    XSync(display_, False);
+    ASSERT_TRUE(view.WaitForOutput("new device 480x300", 30.0)) << view.Out();
+    look = WaitForScene(window, 320, 0, 480, 300, 30.0);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << "the part the window grew by: " << Describe(look);
+    ExpectQuickCleanEndOnSigterm(view);
+}
+
+// XScreenSaver starts `chaos-trails -root` with XSCREENSAVER_WINDOW naming the
+// window it made for the hack (in hex): the hack draws there, not on the root.
+TEST_F(Embedding, XscreensaverWindowWinsOverRoot)
+{
+    const Window window = CreateWindow(100, 100, 240, 150);
+    Program view({ScreenHackProgram(), "-root"}, {"XSCREENSAVER_WINDOW=" + Hex(window)});
+    ASSERT_TRUE(view.WaitForOutput("(XSCREENSAVER_WINDOW)", 30.0)) << view.Out() << view.Err();
+    const SceneLook look = WaitForScene(window, 0, 0, 240, 150, 30.0);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
+    // The root window around it stays as it was.
+    const Picture root = GrabWindow(display_, DefaultRootWindow(display_), 0, 0, 640, 100);
+    EXPECT_EQ(1.0, Look(root, 0, 0, 640, 100).white);
+    ExpectQuickCleanEndOnSigterm(view);
+}
+
+TEST_F(Embedding, RootDrawsOnTheRootWindow)
+{
+    Program view({TrailsProgram(), "view", "--root", "--seed", "8", "--ticks-per-frame", "10"});
+    ASSERT_TRUE(view.WaitForOutput("into the root window", 30.0)) << view.Out() << view.Err();
+    EXPECT_NE(std::string::npos, view.Out().find("640x480")) << view.Out();
+    const SceneLook look = WaitForScene(DefaultRootWindow(display_), 0, 0, 640, 480, 30.0);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
+    ExpectQuickCleanEndOnSigterm(view);
+}
+
+// The window's owner destroys it without stopping the hack first: the view
+// notices, says so and ends cleanly instead of dying of an X error.
+TEST_F(Embedding, AWindowThatGoesAwayEndsTheView)
+{
+    const Window window = CreateWindow(0, 0, 200, 120);
+    Program view({TrailsProgram(), "view", "-window-id", Hex(window)});
+    ASSERT_TRUE(view.WaitForOutput("renderer", 30.0)) << view.Out() << view.Err();
+    WaitForScene(window, 0, 0, 200, 120, 30.0);
+    XDestroyWindow(display_, window);
+    XSync(display_, False);
+    ASSERT_TRUE(view.WaitForExit(10.0)) << "still running after its window went";
+    EXPECT_EQ(0, view.ExitStatus()) << view.Err();
+    EXPECT_NE(std::string::npos, view.Out().find("the window went away")) << view.Out();
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include "tests/desktop/program.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+Program::Program(const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/trails-desktop-XXXXXX";
+    if (mkdtemp(&pattern[0]) == nullptr) std::abort();
+    directory_ = pattern;
+    std::vector<std::string> copies = arguments;
+    std::vector<char*> argv;
+    for (std::string& argument : copies) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    const std::string outPath = directory_ + "/stdout";
+    const std::string errPath = directory_ + "/stderr";
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int in = open("/dev/null", O_RDONLY);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        dup2(in, STDIN_FILENO);
+        // Under the sanitizer build: SDL and the X and GL libraries keep some
+        // allocations until exit by design.
+        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        for (const std::string& setting : environment) putenv(const_cast<char*>(setting.c_str()));
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+}
+
+Program::~Program()
+{
+    if (pid_ > 0 && !exited_) {
+        kill(pid_, SIGKILL);
+        WaitForExit(10.0);
+    }
+    unlink((directory_ + "/stdout").c_str());
+    unlink((directory_ + "/stderr").c_str());
+    rmdir(directory_.c_str());
+}
+
+bool Program::WaitForOutput(const std::string& text, double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (Out().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= end || (WaitForExit(0.0) && Out().find(text) == std::string::npos)) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+bool Program::WaitForExit(double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!exited_) {
+        int status = 0;
+        const pid_t done = waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            exited_ = true;
+            exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void Program::Signal(int signal)
+{
+    if (!exited_) kill(pid_, signal);
+}
+
+std::string Program::Out() const { return ReadWholeFile(directory_ + "/stdout"); }
+std::string Program::Err() const { return ReadWholeFile(directory_ + "/stderr"); }
+
+Outcome RunProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                   double seconds)
+{
+    Program program(arguments, environment);
+    Outcome outcome;
+    if (!program.WaitForExit(seconds)) return outcome;
+    outcome.exitStatus = program.ExitStatus();
+    outcome.out = program.Out();
+    outcome.err = program.Err();
+    return outcome;
+}
+
+std::string TrailsProgram() { return TRAILS_PROGRAM; }
+std::string ScreenHackProgram()
+{
+    const std::string trails = TRAILS_PROGRAM;
+    return trails.substr(0, trails.find_last_of('/') + 1) + "chaos-trails";
+}

@@ -1,0 +1,48 @@
+// A program the desktop tests start and watch: its output in files, its
+// end waited for with a deadline, signals sent to it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+class Program {
+public:
+    // Starts arguments[0] (looked up on PATH) with the extra environment
+    // settings ("NAME=value"); its stdout and stderr go to files.
+    Program(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {});
+    ~Program();  // kills it if it still runs
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // True once the text shows up in its stdout, false after `seconds`.
+    bool WaitForOutput(const std::string& text, double seconds);
+    // True once it has exited, false after `seconds`.
+    bool WaitForExit(double seconds);
+    void Signal(int signal);
+
+    bool Exited() const { return exited_; }
+    int ExitStatus() const { return exitStatus_; }  // -1 unless it exited normally
+    std::string Out() const;
+    std::string Err() const;
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int exitStatus_ = -1;
+    std::string directory_;
+};
+
+// Runs a program to its end (at most `seconds`, then it is killed).
+struct Outcome {
+    int exitStatus = -1;
+    std::string out;
+    std::string err;
+};
+Outcome RunProgram(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {},
+                   double seconds = 120.0);
+
+// Where the build put trails (and the chaos-trails link beside it).
+std::string TrailsProgram();
+std::string ScreenHackProgram();

@@ -1,0 +1,153 @@
+// trails view in a window of its own under an Xvfb of the test's own: the
+// OpenGL picture against the software device's, the software renderer, the
+// way back to it when there is no OpenGL, and the command line.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "tests/desktop/pictures.h"
+#include "tests/desktop/program.h"
+#include "tests/desktop/xvfb_server.h"
+
+namespace {
+
+std::string TemporaryPath(const std::string& name)
+{
+    const char* base = std::getenv("TMPDIR");
+    return std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/trails-view-" +
+           std::to_string(getpid()) + "-" + name;
+}
+
+// A file removed when the test ends.
+struct ScratchFile {
+    explicit ScratchFile(const std::string& name) : path(TemporaryPath(name)) { std::remove(path.c_str()); }
+    ~ScratchFile() { std::remove(path.c_str()); }
+    std::string path;
+};
+
+int LineCount(const std::string& text)
+{
+    int lines = 0;
+    for (char c : text) lines += c == '\n' ? 1 : 0;
+    return lines;
+}
+
+class ViewWindow : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server_.Ok()) << server_.Failure(); }
+    XvfbServer server_{1024, 768};
+};
+
+// What `trails view` shows through OpenGL is the frame `trails render` has the
+// software device rasterize, given the same seed and ticks.
+TEST_F(ViewWindow, OpenGLShowsWhatTheSoftwareDeviceDraws)
+{
+    ScratchFile shown("gl.png");
+    ScratchFile rendered("render.png");
+    const Outcome view = RunProgram({TrailsProgram(), "view", "--size", "480x300", "--seed", "33",
+                                     "--ticks-per-frame", "40", "--frames", "5", "--screenshot", shown.path});
+    ASSERT_EQ(0, view.exitStatus) << view.out << view.err;
+    EXPECT_NE(std::string::npos, view.out.find("renderer opengl (llvmpipe")) << view.out;
+    EXPECT_NE(std::string::npos, view.out.find("5 frames and 200 ticks")) << view.out;
+    const Outcome render = RunProgram({TrailsProgram(), "render", "--size", "480x300", "--seed", "33",
+                                       "--warmup-ticks", "0", "--ticks-per-frame", "40", "--frames", "5", "--out",
+                                       rendered.path});
+    ASSERT_EQ(0, render.exitStatus) << render.err;
+
+    const Picture gl = ReadPng(shown.path);
+    const Picture software = ReadPng(rendered.path);
+    ASSERT_EQ(480, gl.width);
+    ASSERT_EQ(300, gl.height);
+    ASSERT_EQ(gl.pixels.size(), software.pixels.size());
+    const Difference difference = Compare(gl.pixels, software.pixels.data(), kAgreementTolerance);
+    EXPECT_TRUE(Agrees(difference)) << "mean " << difference.meanAbsolute << ", share beyond "
+                                    << kAgreementTolerance << ": " << difference.shareBeyond;
+    EXPECT_TRUE(LooksLikeTheScene(Look(gl, 0, 0, gl.width, gl.height)));
+}
+
+// The software renderer, and a resize: a new device of the new size on which
+// SetupPlugin appends another 2000 particles.
+TEST_F(ViewWindow, SoftwareRendererSetsTheSceneUpAgainOnANewSize)
+{
+    ScratchFile shown("software.png");
+    const Outcome outcome =
+        RunProgram({TrailsProgram(), "view", "--renderer", "software", "--size", "256x160", "--seed", "12",
+                    "--frames", "12", "--resize-at", "3:300x180", "--screenshot", shown.path});
+    ASSERT_EQ(0, outcome.exitStatus) << outcome.out << outcome.err;
+    EXPECT_NE(std::string::npos, outcome.out.find("renderer software")) << outcome.out;
+    EXPECT_NE(std::string::npos, outcome.out.find("new device 300x180, seed 12, 4000 particles")) << outcome.out;
+    const Picture picture = ReadPng(shown.path);
+    ASSERT_EQ(300, picture.width);
+    ASSERT_EQ(180, picture.height);
+    EXPECT_TRUE(LooksLikeTheScene(Look(picture, 0, 0, picture.width, picture.height)));
+}
+
+// A display without the GLX extension, as some remote ones are.
+TEST(ViewWithoutOpenGL, OneLineSaysSoAndTheSoftwareDeviceDraws)
+{
+    XvfbServer server(640, 480, false);
+    ASSERT_TRUE(server.Ok()) << server.Failure();
+    ScratchFile shown("fallback.png");
+    const Outcome outcome = RunProgram({TrailsProgram(), "view", "--size", "320x200", "--seed", "4", "--frames",
+                                        "4", "--ticks-per-frame", "30", "--screenshot", shown.path});
+    ASSERT_EQ(0, outcome.exitStatus) << outcome.out << outcome.err;
+    EXPECT_EQ(1, LineCount(outcome.err)) << outcome.err;
+    EXPECT_NE(std::string::npos, outcome.err.find("no OpenGL context")) << outcome.err;
+    EXPECT_NE(std::string::npos, outcome.out.find("renderer software")) << outcome.out;
+    const SceneLook look = Look(ReadPng(shown.path), 0, 0, 320, 200);
+    EXPECT_TRUE(LooksLikeTheScene(look));
+}
+
+TEST(ViewCommandLine, EveryCommandAnswersHelpWithItsUsage)
+{
+    for (const char* command : {"dump", "render", "view"}) {
+        const Outcome outcome = RunProgram({TrailsProgram(), command, "--help"});
+        EXPECT_EQ(0, outcome.exitStatus) << command;
+        EXPECT_EQ(0u, outcome.out.find(std::string("usage: trails ") + command)) << outcome.out;
+        EXPECT_TRUE(outcome.err.empty()) << outcome.err;
+    }
+    // Help wins over whatever else is on the line; -h says the same.
+    const Outcome mixed = RunProgram({TrailsProgram(), "render", "--bogus", "-h"});
+    EXPECT_EQ(0, mixed.exitStatus);
+    EXPECT_EQ(0u, mixed.out.find("usage: trails render")) << mixed.out;
+    // Under the screen hack's name the program is `trails view`.
+    const Outcome hack = RunProgram({ScreenHackProgram(), "-help"});
+    EXPECT_EQ(0, hack.exitStatus);
+    EXPECT_EQ(0u, hack.out.find("usage: trails view")) << hack.out;
+}
+
+TEST(ViewCommandLine, BadEmbeddingOptionsExitWithStatus2)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        const char* complaint;
+    } cases[] = {
+        {{"--renderer", "vulkan"}, "--renderer: expected gl or software"},
+        {{"--window-id", "0"}, "--window-id: expected an X window id"},
+        {{"--window-id", "0x"}, "--window-id: expected an X window id"},
+        {{"-window-id", "12ab"}, "--window-id: expected an X window id"},
+        {{"--window-id", "0x100000000"}, "--window-id: expected an X window id"},
+        {{"--root", "--window-id", "7"}, "give --window-id or --root, not both"},
+        {{"-root", "--size", "320x200"}, "keeps its own size"},
+        {{"--ticks-per-frame", "0"}, "--ticks-per-frame: expected a whole number from 1"},
+    };
+    for (const auto& bad : cases) {
+        std::vector<std::string> arguments = {TrailsProgram(), "view"};
+        arguments.insert(arguments.end(), bad.arguments.begin(), bad.arguments.end());
+        const Outcome outcome = RunProgram(arguments, {"DISPLAY=:9999"});
+        EXPECT_EQ(2, outcome.exitStatus) << bad.complaint;
+        EXPECT_NE(std::string::npos, outcome.err.find(bad.complaint)) << outcome.err;
+    }
+    // A window id that names no window on the display.
+    XvfbServer server(320, 200);
+    ASSERT_TRUE(server.Ok()) << server.Failure();
+    const Outcome missing = RunProgram({TrailsProgram(), "view", "--window-id", "0x7654321"});
+    EXPECT_EQ(2, missing.exitStatus);
+    EXPECT_NE(std::string::npos, missing.err.find("there is no window 0x7654321")) << missing.err;
+}
+
+}  // namespace

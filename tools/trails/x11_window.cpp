@@ -1,0 +1,89 @@
+#include "tools/trails/x11_window.h"
+
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include <unistd.h>
+
+namespace {
+
+// Xlib reports errors through one handler per process. Ours takes the errors
+// about the watched window. On our own connection they mean the window has
+// gone, which the view then notices and ends. On another connection they
+// mean SDL or OpenGL was drawing into it as it went: Mesa's software
+// rasterizer then goes on with a drawable of no size and corrupts its memory,
+// so the process ends here, at once and with status 0, as a hack whose window
+// is taken away should. Everything else goes on to the handler before ours.
+XErrorHandler previousHandler = nullptr;
+unsigned long watchedWindow = 0;
+Display* watchingDisplay = nullptr;
+volatile bool watchedWindowGone = false;
+
+int OnXError(Display* display, XErrorEvent* error)
+{
+    if (display == watchingDisplay) {
+        watchedWindowGone = true;
+        return 0;
+    }
+    if (watchedWindow != 0 && error->resourceid == watchedWindow) {
+        std::printf("trails view: the window went away while being drawn\n");
+        std::fflush(stdout);
+        _exit(0);
+    }
+    return previousHandler != nullptr ? previousHandler(display, error) : 0;
+}
+
+std::string Hex(unsigned long value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%lx", value);
+    return text;
+}
+
+}  // namespace
+
+ForeignWindow::ForeignWindow(const ViewTarget& target)
+{
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr) throw std::runtime_error("cannot open the X display (is DISPLAY set?)");
+    window_ = target.kind == ViewTarget::Kind::Root ? DefaultRootWindow(display_) : target.windowId;
+    description_ = (target.kind == ViewTarget::Kind::Root ? "the root window " : "window ") + Hex(window_) + " (" +
+                   target.origin + ")";
+    watchingDisplay = display_;
+    watchedWindow = window_;
+    watchedWindowGone = false;
+    previousHandler = XSetErrorHandler(OnXError);
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display_, window_, &attributes) == 0 || watchedWindowGone) {
+        XSetErrorHandler(previousHandler);
+        watchedWindow = 0;
+        watchingDisplay = nullptr;
+        XCloseDisplay(display_);
+        throw std::runtime_error("there is no " + description_ + " on this display");
+    }
+}
+
+ForeignWindow::~ForeignWindow()
+{
+    XSetErrorHandler(previousHandler);
+    watchedWindow = 0;
+    watchingDisplay = nullptr;
+    XCloseDisplay(display_);
+}
+
+bool ForeignWindow::CurrentSize(FrameSize& size)
+{
+    if (watchedWindowGone) return false;
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display_, window_, &attributes) == 0 || watchedWindowGone) {
+        watchedWindowGone = true;
+        return false;
+    }
+    size.width = attributes.width;
+    size.height = attributes.height;
+    return true;
+}
+
+bool ForeignWindow::Gone() const { return watchedWindowGone; }
