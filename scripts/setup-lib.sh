@@ -20,11 +20,35 @@ APT_RETRY_PAUSE=${APT_RETRY_PAUSE:-20}
 # Why the Wine step last failed, in one line; absent once it succeeds.
 CHAOSTRAILS_WINE_STATUS=${CHAOSTRAILS_WINE_STATUS:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/wine-step-failed}
 
+# Everything built for this machine's own architecture (the first step of
+# scripts/install-deps).
+native_packages=(
+  # build
+  cmake ninja-build g++ make pkg-config git
+  # unit tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # trails render / view
+  libpng-dev ffmpeg libsdl2-dev
+  # the Windows DLL, tool and host
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  # fuzzing and sanitizers
+  clang libclang-rt-14-dev
+  # virtual display for the window tests and Wine
+  xvfb xauth x11-utils
+  # reading pictures back in tests
+  python3
+  # trails view through OpenGL and into other X windows, and its tests
+  # (Mesa's llvmpipe under Xvfb)
+  libgl-dev libx11-dev libgl1-mesa-dri libglx-mesa0
+)
+
 # What scripts/with-wine needs: Debian's Wine (32-bit loader plus the 64-bit
-# wineserver), Mesa for i386, and a virtual display. The i386 packages are
-# the ones a mirror out of step can leave uninstallable.
+# wineserver), Mesa for i386, and a virtual display; XComposite for i386 lets
+# Wine draw OpenGL into another program's child window (the screensaver's
+# preview). The i386 packages are the ones a mirror out of step can leave
+# uninstallable.
 wine_packages=(wine wine32:i386 wine64 libgl1:i386 libglx0:i386 libgl1-mesa-dri:i386
-               libglx-mesa0:i386 xvfb xauth x11-utils)
+               libglx-mesa0:i386 libxcomposite1:i386 xvfb xauth x11-utils)
 
 is_installed() { "$DPKG_QUERY" -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 

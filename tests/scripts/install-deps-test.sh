@@ -123,10 +123,9 @@ done
 printf '#!/bin/sh\n[ "$1" = -u ] && echo 0 || exec /usr/bin/id "$@"\n' >"$guard/id"
 chmod +x "$stubs"/* "$guard"/*
 
-all_native=(cmake ninja-build g++ make pkg-config git googletest libgtest-dev libgmock-dev libbenchmark-dev
-            libpng-dev ffmpeg libsdl2-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-14-dev
-            xvfb xauth x11-utils python3)
-all_wine=(wine wine32:i386 wine64 libgl1:i386 libglx0:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386)
+# The package lists the scripts install, from the scripts themselves.
+all_native=($(bash -c 'source "$1"; printf "%s\n" "${native_packages[@]}"' - "$root/scripts/setup-lib.sh"))
+all_wine=($(bash -c 'source "$1"; printf "%s\n" "${wine_packages[@]}"' - "$root/scripts/setup-lib.sh" | grep ':i386$\|^wine'))
 
 # new_machine NAME: nothing installed, no foreign architecture, a kernel that
 # runs 32-bit code, apt sources naming a main and a security mirror.
