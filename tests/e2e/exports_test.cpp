@@ -2,7 +2,9 @@
 //
 //   exports_test.exe DLL resolve         names and ordinals agree, 7 to 9 are empty
 //   exports_test.exe DLL argument-bytes  each entry point removes its own arguments
+//   exports_test.exe DLL host-modes      each entry point gives the host its floating-point mode back
 #include <windows.h>
+#include <xmmintrin.h>
 
 #include <cstdint>
 #include <cstring>
@@ -217,11 +219,74 @@ void CheckArgumentBytes(HMODULE module, e2e::CaseRunner& runner)
     });
 }
 
+// The host's floating-point mode: the x87 control word and the MXCSR control
+// bits (the MXCSR's exception flags are volatile across calls and left out).
+struct HostMode {
+    uint16_t x87ControlWord;
+    uint32_t mxcsr;
+};
+
+HostMode CurrentMode()
+{
+    uint16_t controlWord;
+    __asm__ __volatile__("fnstcw %0" : "=m"(controlWord));
+    return HostMode{controlWord, _mm_getcsr() & ~0x3Fu};
+}
+
+void EnterMode(const HostMode& mode)
+{
+    __asm__ __volatile__("fldcw %0" : : "m"(mode.x87ControlWord));
+    _mm_setcsr(mode.mxcsr);
+}
+
+void CheckModeKept(const HostMode& mode, const char* entryPoint)
+{
+    const HostMode now = CurrentMode();
+    E2E_CHECK(now.x87ControlWord == mode.x87ControlWord && now.mxcsr == (mode.mxcsr & ~0x3Fu),
+              "%s: x87 %04x -> %04x, MXCSR %08lx -> %08lx", entryPoint, mode.x87ControlWord, now.x87ControlWord,
+              static_cast<unsigned long>(mode.mxcsr & ~0x3Fu), static_cast<unsigned long>(now.mxcsr));
+}
+
+// A host that created its Direct3D device without preserving the FPU state
+// (24-bit x87 precision), and one that rounds toward zero everywhere with
+// flush-to-zero and denormals-are-zero. Every exception stays masked.
+void CheckHostModes(HMODULE module, e2e::CaseRunner& runner)
+{
+    const struct {
+        const char* name;
+        HostMode mode;
+    } modes[] = {{"24-bit x87 precision", {0x007F, 0x1F80}}, {"rounding toward zero, FTZ and DAZ", {0x0F7F, 0xFFC0}}};
+    const auto setup = e2e::EntryPointByOrdinal<host::SetupPluginFn>(module, host::SetupPluginOrdinal);
+    const auto update = e2e::EntryPointByOrdinal<host::UpdateSceneFn>(module, host::UpdateSceneOrdinal);
+    const auto render = e2e::EntryPointByOrdinal<host::RenderSceneOnScreenFn>(module, host::RenderSceneOnScreenOrdinal);
+    const auto release = e2e::EntryPointByOrdinal<host::FreePluginFn>(module, host::FreePluginOrdinal);
+    const auto query = e2e::EntryPointByOrdinal<host::QueryDefaultSettingsFn>(module, host::QueryDefaultSettingsOrdinal);
+    const HostMode start = CurrentMode();
+    for (const auto& host : modes) {
+        runner.Run(host.name, [&] {
+            // Without a device set-up builds the particles and ticks step them;
+            // a frame without a device returns at once, but still through the guard.
+            EnterMode(host.mode);
+            setup(nullptr, 0, 0, 1920, 1200, 0, 0);
+            CheckModeKept(host.mode, "SetupPlugin");
+            for (int n = 0; n < 20; ++n) update();
+            CheckModeKept(host.mode, "UpdateScene");
+            render(0, nullptr, 0, 0, 1920, 1200, 0, 0, 0, 0, 0);
+            CheckModeKept(host.mode, "RenderSceneOnScreen");
+            release(0, 0, 0);
+            CheckModeKept(host.mode, "FreePlugin");
+            query(3, 0);
+            CheckModeKept(host.mode, "QueryDefaultSettings");
+            EnterMode(start);
+        });
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    e2e::RequireArguments(argc, 3, "exports_test.exe DLL resolve|argument-bytes");
+    e2e::RequireArguments(argc, 3, "exports_test.exe DLL resolve|argument-bytes|host-modes");
     HMODULE module = e2e::LoadPluginLibrary(argv[1]);
     e2e::CaseRunner runner;
     if (std::strcmp(argv[2], "resolve") == 0) {
@@ -230,6 +295,8 @@ int main(int argc, char** argv)
         runner.Run("no decorated names are exported", [&] { CheckNoDecoratedNames(module); });
     } else if (std::strcmp(argv[2], "argument-bytes") == 0) {
         CheckArgumentBytes(module, runner);
+    } else if (std::strcmp(argv[2], "host-modes") == 0) {
+        CheckHostModes(module, runner);
     } else {
         std::fprintf(stderr, "unknown mode %s\n", argv[2]);
         return 2;
