@@ -122,6 +122,10 @@ void PrintSummary(const LeastTimeReporter& results, const MemoryReading& memory)
                      results.Seconds("FrameFloor"));
     PrintInformation("frame(2000) / frame floor from memory", results.Seconds("Frame/particles:2000"),
                      results.Seconds("FrameFloorFromMemory"));
+    PrintInformation("glow in cache / frame(2000)", results.Seconds("GlowInCache"),
+                     results.Seconds("Frame/particles:2000"));
+    PrintInformation("glow from memory / frame(2000)", results.Seconds("GlowFromMemory"),
+                     results.Seconds("Frame/particles:2000"));
     for (int family = 0; family < 10; ++family) {
         const double tick = results.Seconds(TickName(2000, family));
         const double floor = results.Seconds("TickFloor/family:" + std::to_string(family));
