@@ -13,8 +13,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,37 +29,6 @@ namespace {
 const double simulatedSecondShareTarget = 20.0;  // percent of one core, 64-bit native build
 const double eightThousandTarget = 4.2;          // x the 2000-particle cost
 const int headlineFamily = 1;
-
-// Collects each benchmark's CPU time per iteration (the least over
-// repetitions) while the console reporter prints the table.
-class LeastTimeReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration) {
-                continue;
-            }
-            const double seconds = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            const std::string name = run.run_name.str();
-            auto found = seconds_.find(name);
-            if (found == seconds_.end() || seconds < found->second) {
-                seconds_[name] = seconds;
-            }
-        }
-    }
-
-    // Seconds per iteration, or a negative value when the benchmark did not run.
-    double Seconds(const std::string& name) const
-    {
-        auto found = seconds_.find(name);
-        return found == seconds_.end() ? -1.0 : found->second;
-    }
-
-private:
-    std::map<std::string, double> seconds_;
-};
 
 std::string TickName(int particleCount, int family)
 {
@@ -135,6 +104,9 @@ void PrintSummary(const LeastTimeReporter& results, const MemoryReading& memory)
         }
     }
 
+    if (memory.afterRunningKb < 0) {
+        return;
+    }
     std::printf("Resident memory (VmRSS): %.1f MB before set-up, %.1f MB after one set-up, %.1f MB after it ran "
                 "2000 ticks and frames;\n  of the last, %.1f MB is the stand-in device's texture memory and %.1f MB "
                 "the process before set-up, leaving %.1f MB to the scene\n",
@@ -143,17 +115,38 @@ void PrintSummary(const LeastTimeReporter& results, const MemoryReading& memory)
                 (memory.afterRunningKb - memory.deviceTextureKb - memory.beforeSetupKb) / 1024.0);
 }
 
+// Takes our own flag out of the arguments before Google Benchmark sees them.
+bool TakeFlag(int& argc, char** argv, const char* flag)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], flag) == 0) {
+            for (int j = i; j + 1 < argc; ++j) {
+                argv[j] = argv[j + 1];
+            }
+            --argc;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
+// --skip_memory leaves the resident memory out: side-by-side.sh runs the
+// benchmarks in several short processes and reads the memory in only one
+// of them, as its set-up is the one the frames want anyway.
 int main(int argc, char** argv)
 {
-    // First, while the process has touched nothing of the scene.
-    const MemoryReading memory = MeasureResidentMemory();
+    MemoryReading memory = {-1, -1, -1, -1};
+    if (!TakeFlag(argc, argv, "--skip_memory")) {
+        // First, while the process has touched nothing of the scene.
+        memory = MeasureResidentMemory();
+        benchmark::AddCustomContext("resident_kb_before_setup", std::to_string(memory.beforeSetupKb));
+        benchmark::AddCustomContext("resident_kb_after_setup", std::to_string(memory.afterSetupKb));
+        benchmark::AddCustomContext("resident_kb_after_running", std::to_string(memory.afterRunningKb));
+        benchmark::AddCustomContext("device_texture_kb", std::to_string(memory.deviceTextureKb));
+    }
     benchmark::AddCustomContext("tree", SceneAccessTreeName());
-    benchmark::AddCustomContext("resident_kb_before_setup", std::to_string(memory.beforeSetupKb));
-    benchmark::AddCustomContext("resident_kb_after_setup", std::to_string(memory.afterSetupKb));
-    benchmark::AddCustomContext("resident_kb_after_running", std::to_string(memory.afterRunningKb));
-    benchmark::AddCustomContext("device_texture_kb", std::to_string(memory.deviceTextureKb));
 
     std::vector<std::unique_ptr<BenchBody>> bodies = MakeEntryPointBodies();
     for (const std::unique_ptr<BenchBody>& body : bodies) {

@@ -163,9 +163,9 @@ std::string Time(double seconds, BodyUnit unit)
 {
     char text[32];
     if (unit == BodyUnit::Milliseconds) {
-        std::snprintf(text, sizeof(text), "%10.3f ms", seconds * 1e3);
+        std::snprintf(text, sizeof(text), "%11.3f ms", seconds * 1e3);
     } else {
-        std::snprintf(text, sizeof(text), "%10.1f us", seconds * 1e6);
+        std::snprintf(text, sizeof(text), "%11.1f us", seconds * 1e6);
     }
     return text;
 }
@@ -232,7 +232,7 @@ int main(int argc, char** argv)
         std::printf("Running under Wine: where the machine cannot run 32-bit code itself (Wine under QEMU user\n"
                     "emulation), these times measure the emulator, not the scene.\n");
     }
-    std::printf("%-34s %13s %13s  %s\n", "body", "cpu/iteration", "wall/iteration", "iterations x repetitions");
+    std::printf("%-34s %14s %14s  %s\n", "body", "cpu/iteration", "wall/iteration", "iterations x repetitions");
     std::fflush(stdout);
 
     std::vector<Result> results;
