@@ -2,7 +2,7 @@
 """Puts the baseline's and the current tree's benchmark results side by side.
 
     compare.py --baseline FILE... --current FILE... [--dump-pair FILE]
-               [--build native|windows] [--emulated]
+               [--build native|windows] [--rounds N] [--emulated]
 
 FILEs are Google Benchmark JSON outputs (chaostrails_bench --benchmark_out)
 or the harness's tab-separated results (chaostrails_harness --out), one per
@@ -99,6 +99,7 @@ def main():
     parser.add_argument("--current", nargs="+", required=True)
     parser.add_argument("--dump-pair")
     parser.add_argument("--build", choices=("native", "windows"), default="native")
+    parser.add_argument("--rounds", type=int, help="rounds run (default: one per file)")
     parser.add_argument("--emulated", action="store_true",
                         help="32-bit code ran under QEMU here: the Windows times mean nothing")
     args = parser.parse_args()
@@ -111,8 +112,9 @@ def main():
 
     names = [name for name in current.seconds if name in baseline.seconds]
     names += [name for name in current.seconds if name not in baseline.seconds]
-    print("Side by side, %s build: baseline 24c5995 against the current tree, %d interleaved rounds each;"
-          % (args.build, min(baseline.rounds, current.rounds)))
+    rounds = args.rounds or min(baseline.rounds, current.rounds)
+    print("Side by side, %s build: baseline 24c5995 against the current tree, %d interleaved rounds;"
+          % (args.build, rounds))
     print("CPU time per iteration, the least of the rounds.")
     if args.emulated:
         print("NOTE: this machine runs 32-bit code only under QEMU user emulation: these times measure the")

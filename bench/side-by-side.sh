@@ -83,7 +83,8 @@ rm -f "$results/$build"-*.json "$results/$build"-*.tsv "$results/$build"-*.log
 # a file of their own.
 run_one() {
   local tree=$1 round=$2 group=${3:-0}
-  local name=$build-$tree-$round-$group
+  local name
+  name=$build-$tree-$(printf '%02d-%02d' "$round" "$group")
   if [ "$build" = native ]; then
     local memory=(--skip_memory)
     [ "$group" -eq "$memory_group" ] && memory=()
@@ -99,12 +100,12 @@ run_one() {
   fi
 }
 
-# Both builds, the one to go first alternating.
-turn=0
+# Both builds; which goes first alternates from round to round for every
+# group (and from group to group within a round), so neither build of a
+# benchmark always runs right after the other.
 run_both() {
   local round=$1 group=${2:-0}
-  turn=$((turn + 1))
-  if [ $((turn % 2)) -eq 1 ]; then
+  if [ $(((round + group) % 2)) -eq 1 ]; then
     run_one baseline "$round" "$group"
     run_one current "$round" "$group"
   else
@@ -138,7 +139,7 @@ fi
 
 suffix=json
 [ "$build" = windows ] && suffix=tsv
-python3 "$root/bench/compare.py" "${compare[@]}" \
+python3 "$root/bench/compare.py" "${compare[@]}" --rounds "$rounds" \
   --baseline "$results/$build"-baseline-*."$suffix" --current "$results/$build"-current-*."$suffix"
 if [ "$dump_pair" = yes ]; then
   echo
