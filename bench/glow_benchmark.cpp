@@ -12,18 +12,23 @@
 //                  left, just as a frame after a tick does. Nothing runs
 //                  between the calls, so their data (the two lists' halo
 //                  cells, the grid cells under them, the records, the glow
-//                  texture: some 25 MB) stays in the caches as far as the
+//                  texture: some 24 MB) stays in the caches as far as the
 //                  last-level cache holds it.
 //  GlowFromMemory  the same with the caches emptied before each call (a
 //                  128 MB sweep, untimed), as a frame finds them after a tick
 //                  and the full layer's update.
 //
-// This replaces the HaloArithmetic of 24c5995, which laid the halos of 2000
-// particles moved onto twenty spots, with no clear of the glow grid between
-// its runs: after the first run every glow value stood at the 255 cap, every
-// texel was written and every branch went the same way, and the texture's
-// clear and the glow bookkeeping were left out, so it measured less work
-// than a frame's glow, not the same work with its data in cache.
+// These replace the HaloArithmetic of 24c5995, which laid the halos of 2000
+// particles moved onto twenty spots, again and again, with HaloPass alone.
+// bench/halo-study.sh measures what that left out: mostly the spread of the
+// halos (twenty spots keep their 1,620 glow cells and the grid under them in
+// the caches nearest the core; a frame's halos cover 100,000 glow cells and
+// more over the whole grid), which alone takes the same halo pass to about
+// 1.8 times; then the texture's clear and the glow bookkeeping (an eighth to
+// a fifth more); least of all the values, a few per cent (with the glow never
+// cleared every spot cell stood at the 255 cap and every texel was written;
+// in a real frame at most a tenth of the halo cells are at the cap, and up to
+// a third of their texels stay unwritten).
 #include <benchmark/benchmark.h>
 
 #include <cstring>
