@@ -176,9 +176,11 @@ def main():
     for build in ("native", "windows"):
         what = "one simulated second <= %.0f %% of one core (%s)" % (
             SECOND_TARGET[build], "native" if build == "native" else "32-bit build")
-        if build != args.build or second is None:
+        if build != args.build:
             other = "bench/side-by-side.sh --windows" if build == "windows" else "bench/side-by-side.sh"
             print(row % (what, "not measured in this run (%s)" % other))
+        elif second is None:
+            print(row % (what, "not measured (SimulatedSecond was not selected)"))
         else:
             percent = 100 * second
             print(row % (what, "%.1f %%  %s" % (percent, verdict(percent <= SECOND_TARGET[build]))))

@@ -89,15 +89,22 @@ run_one() {
     local memory=(--skip_memory)
     [ "$group" -eq "$memory_group" ] && memory=()
     "$out/native-$tree/chaostrails_bench" "${memory[@]}" --benchmark_filter="${groups[$group]}" \
-      --benchmark_out="$results/$name.json" --benchmark_out_format=json "${extra[@]}" >"$results/$name.log" 2>&1
+      --benchmark_out="$results/$name.json" --benchmark_out_format=json "${extra[@]}" >"$results/$name.log" 2>&1 ||
+      failed "$results/$name.log"
   else
     # The harness runs its headline bodies unless given substrings
     # (--filter "Tick,Frame"): under emulation every body takes long.
     local selection=()
     [ -n "$filter" ] && selection=(--filter "$filter")
     "$root/scripts/with-wine" wine "$out/windows-$tree/chaostrails_harness.exe" "${selection[@]}" \
-      --out "$results/$name.tsv" "${extra[@]}" >"$results/$name.log" 2>&1
+      --out "$results/$name.tsv" "${extra[@]}" >"$results/$name.log" 2>&1 || failed "$results/$name.log"
   fi
+}
+
+failed() {
+  say "the run failed; the end of $1:"
+  tail -n 20 "$1" >&2
+  exit 1
 }
 
 # Both builds; which goes first alternates from round to round for every
