@@ -15,9 +15,10 @@
 # The two programs run alternately, N rounds each (default 5), the order
 # swapped every time, so that load on a shared machine falls on both alike;
 # natively each round goes group by group (benchmarks sharing a scene), both
-# builds per group. Every benchmark keeps the least CPU time of its rounds. Then dump-pair.sh
-# times the tick+frame pair through trails dump (skipped with --no-dump-pair)
-# and compare.py prints the table and the targets.
+# builds per group, each benchmark three times per process unless ARGUMENTS
+# say otherwise. Every benchmark keeps the least CPU time of all its runs.
+# Then dump-pair.sh times the tick+frame pair through trails dump (skipped
+# with --no-dump-pair) and compare.py prints the table and the targets.
 #
 # The baseline's sources come from $BASELINE_SRC, or from a worktree of
 # 24c5995 in build/baseline-src added on first use; each tree is built with
@@ -60,6 +61,12 @@ if [ "$build" = native ]; then
              '^(FrameFloor|Frame/particles:2000|SimulatedSecond|FrameFloorFromMemory)$' '^Frame/particles:8000$')
     memory_group=$((${#groups[@]} - 2))
   fi
+fi
+
+# Three runs of every benchmark in each process: the least of fifteen is
+# less at the mercy of one busy stretch than the least of five.
+if [ ${#extra[@]} -eq 0 ] && [ "$build" = native ]; then
+  extra=(--benchmark_repetitions=3)
 fi
 
 ensure_baseline_source
