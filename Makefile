@@ -2,12 +2,13 @@
 #   make demo     installs what is missing, builds, renders a still and a video
 #   make check    installs what is missing, builds every preset, runs every test
 #   make windows  the 32-bit Windows DLL, tool and test programs
-#   make bench    the benchmarks (not part of check)
+#   make bench    the benchmarks of this tree (not part of check)
+#   make bench-compare  the benchmarks side by side with the baseline, 24c5995
 #   make fuzz     the fuzzer for ten minutes (check runs it for one)
 JOBS ?= 2
 BUILD := build
 
-.PHONY: all deps native asan o0 windows fuzz-build check demo bench fuzz clean
+.PHONY: all deps native asan o0 windows fuzz-build check demo bench bench-compare fuzz clean
 
 all: native
 
@@ -50,6 +51,12 @@ demo: native
 
 bench: native
 	$(BUILD)/native/bench/chaostrails_bench
+
+# Builds the baseline's tree (a worktree in build/baseline-src) and the same
+# benchmarks against it, runs both builds in turn, and times the tick+frame
+# pair through trails dump; see bench/side-by-side.sh.
+bench-compare: deps
+	JOBS=$(JOBS) bench/side-by-side.sh
 
 fuzz: deps
 	fuzz/run-fuzz.sh 600
