@@ -131,10 +131,9 @@ inline __m128 FadeChannels(__m128 cell, bool settling)
 }  // namespace fade_sse2
 
 // The fade with AVX: a cell's channels in four double lanes, one conversion
-// and one product each way. Built for AVX from here to pop_options; it runs
+// and one product each way. Built for AVX from here to AVX_CODE_END; it runs
 // only where the machine has it (core/simd_level.h).
-#pragma GCC push_options
-#pragma GCC target("avx")
+AVX_CODE_BEGIN
 namespace fade_avx {
 namespace {
 
@@ -150,7 +149,7 @@ inline __m128 FadeChannels(__m128 cell, bool settling)
 
 }  // namespace
 }  // namespace fade_avx
-#pragma GCC pop_options
+AVX_CODE_END
 
 // The same draws, rows and cells as the reference, but a cell whose lit bit
 // is clear is not read, as the reference would skip it anyway. The lit

@@ -171,10 +171,9 @@ inline __m128 HaloCell(__m128 k, __m128 f, __m128 old)
 
 // The halos with AVX: four double lanes hold a cell's three channels (and
 // the extra), one conversion, product and sum each instead of two. Every
-// function from here to pop_options is built for AVX; it runs only where
+// function from here to AVX_CODE_END is built for AVX; it runs only where
 // the machine has it (core/simd_level.h).
-#pragma GCC push_options
-#pragma GCC target("avx")
+AVX_CODE_BEGIN
 namespace glow_avx {
 
 inline __m128 HaloCell(__m128 k, __m128 f, __m128 old)
@@ -189,7 +188,7 @@ inline __m128 HaloCell(__m128 k, __m128 f, __m128 old)
 #include "core/glow_halos.inc"
 
 }  // namespace glow_avx
-#pragma GCC pop_options
+AVX_CODE_END
 
 // ---------------------------------------------------------------------------
 // The texture

@@ -20,3 +20,14 @@ SimdLevel MachineSimdLevel();
 // The level the passes use for this scene: the machine's, or SSE2 when a
 // test (or a tool comparing the paths) asked for it.
 SimdLevel SceneSimdLevel(const SceneState& scene);
+
+// Everything between AVX_CODE_BEGIN and AVX_CODE_END is built for AVX (GCC's
+// target pragma; clang's attribute pragma does the same for every function
+// in between). Such code runs only where MachineSimdLevel() says Avx.
+#if defined(__clang__)
+#define AVX_CODE_BEGIN _Pragma("clang attribute push(__attribute__((target(\"avx\"))), apply_to = function)")
+#define AVX_CODE_END _Pragma("clang attribute pop")
+#else
+#define AVX_CODE_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx\")")
+#define AVX_CODE_END _Pragma("GCC pop_options")
+#endif

@@ -241,7 +241,9 @@ void RunInput(const uint8_t* data, size_t size)
             const uint32_t seed = input.Word();
             if (setups >= maxSetupsPerInput) break;
             ++setups;
-            const uint32_t room = scene.testHooks.particleCapacity - expectedParticles;
+            // The hook's 0 means not set: no limit.
+            const uint32_t limit = scene.testHooks.particleCapacity != 0 ? scene.testHooks.particleCapacity : 0xFFFFFFFFu;
+            const uint32_t room = limit - expectedParticles;
             if (SetupScene(device, left, top, right, bottom, seed) != 1) Violation("set-up did not return 1");
             expectedParticles += room < 2000u ? room : 2000u;
             break;
