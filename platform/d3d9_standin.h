@@ -5,8 +5,9 @@
 // Every type, method and constant here carries the name and the numeric value
 // of the real Direct3D 9 declaration, and every method has the real argument
 // list, so the plug-in's sources compile unchanged against either header.
-// Only the subset the plug-in (and its tools) use is declared; the software
-// device in software_device.h implements it.
+// Only the subset the plug-in and its tools use is declared, with the states
+// the software device keeps at Direct3D 9's defaults for a presenter to read;
+// the software device in software_device.h implements it.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +38,6 @@ typedef struct tagRECT {
 #define S_OK ((HRESULT)0)
 #define E_FAIL ((HRESULT)0x80004005L)
 #define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
-#define E_NOTIMPL ((HRESULT)0x80004001L)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #endif
@@ -56,25 +56,32 @@ typedef enum _D3DFORMAT {
 
 typedef enum _D3DPOOL {
     D3DPOOL_DEFAULT = 0,
-    D3DPOOL_MANAGED = 1,
-    D3DPOOL_SYSTEMMEM = 2,
-    D3DPOOL_SCRATCH = 3,
     D3DPOOL_FORCE_DWORD = 0x7fffffff
 } D3DPOOL;
 
 typedef enum _D3DRENDERSTATETYPE {
     D3DRS_ZENABLE = 7,
     D3DRS_ZWRITEENABLE = 14,
+    D3DRS_ALPHATESTENABLE = 15,
     D3DRS_SRCBLEND = 19,
     D3DRS_DESTBLEND = 20,
     D3DRS_CULLMODE = 22,
     D3DRS_ZFUNC = 23,
+    D3DRS_ALPHAREF = 24,
+    D3DRS_ALPHAFUNC = 25,
     D3DRS_ALPHABLENDENABLE = 27,
     D3DRS_LIGHTING = 137,
+    D3DRS_COLORVERTEX = 141,
+    D3DRS_DIFFUSEMATERIALSOURCE = 145,
+    D3DRS_COLORWRITEENABLE = 168,
+    D3DRS_BLENDOP = 171,
     D3DRS_FORCE_DWORD = 0x7fffffff
 } D3DRENDERSTATETYPE;
 
 typedef enum _D3DSAMPLERSTATETYPE {
+    D3DSAMP_ADDRESSU = 1,
+    D3DSAMP_ADDRESSV = 2,
+    D3DSAMP_BORDERCOLOR = 4,
     D3DSAMP_MAGFILTER = 5,
     D3DSAMP_MINFILTER = 6,
     D3DSAMP_MIPFILTER = 7,
@@ -92,16 +99,13 @@ typedef enum _D3DTRANSFORMSTATETYPE {
 #define D3DTS_WORLD D3DTS_WORLDMATRIX(0)
 
 typedef enum _D3DPRIMITIVETYPE {
-    D3DPT_POINTLIST = 1,
-    D3DPT_LINELIST = 2,
-    D3DPT_LINESTRIP = 3,
     D3DPT_TRIANGLELIST = 4,
     D3DPT_TRIANGLESTRIP = 5,
     D3DPT_TRIANGLEFAN = 6,
     D3DPT_FORCE_DWORD = 0x7fffffff
 } D3DPRIMITIVETYPE;
 
-typedef enum _D3DZBUFFERTYPE { D3DZB_FALSE = 0, D3DZB_TRUE = 1, D3DZB_USEW = 2 } D3DZBUFFERTYPE;
+typedef enum _D3DZBUFFERTYPE { D3DZB_FALSE = 0, D3DZB_TRUE = 1 } D3DZBUFFERTYPE;
 typedef enum _D3DCULL { D3DCULL_NONE = 1, D3DCULL_CW = 2, D3DCULL_CCW = 3 } D3DCULL;
 typedef enum _D3DBLEND {
     D3DBLEND_ZERO = 1,
@@ -109,12 +113,10 @@ typedef enum _D3DBLEND {
     D3DBLEND_SRCALPHA = 5,
     D3DBLEND_INVSRCALPHA = 6
 } D3DBLEND;
-typedef enum _D3DTEXTUREFILTERTYPE {
-    D3DTEXF_NONE = 0,
-    D3DTEXF_POINT = 1,
-    D3DTEXF_LINEAR = 2,
-    D3DTEXF_ANISOTROPIC = 3
-} D3DTEXTUREFILTERTYPE;
+typedef enum _D3DTEXTUREFILTERTYPE { D3DTEXF_POINT = 1, D3DTEXF_ANISOTROPIC = 3 } D3DTEXTUREFILTERTYPE;
+typedef enum _D3DTEXTUREADDRESS { D3DTADDRESS_WRAP = 1 } D3DTEXTUREADDRESS;
+typedef enum _D3DBLENDOP { D3DBLENDOP_ADD = 1 } D3DBLENDOP;
+typedef enum _D3DMATERIALCOLORSOURCE { D3DMCS_COLOR1 = 1 } D3DMATERIALCOLORSOURCE;
 typedef enum _D3DCMPFUNC {
     D3DCMP_NEVER = 1,
     D3DCMP_LESS = 2,
@@ -127,11 +129,8 @@ typedef enum _D3DCMPFUNC {
 } D3DCMPFUNC;
 
 #define D3DUSAGE_DYNAMIC 0x00000200L
-#define D3DUSAGE_WRITEONLY 0x00000008L
 
-#define D3DLOCK_READONLY 0x00000010L
 #define D3DLOCK_NOSYSLOCK 0x00000800L
-#define D3DLOCK_NOOVERWRITE 0x00001000L
 #define D3DLOCK_DISCARD 0x00002000L
 
 #define D3DCLEAR_TARGET 0x00000001L
@@ -141,6 +140,11 @@ typedef enum _D3DCMPFUNC {
 #define D3DFVF_XYZ 0x002
 #define D3DFVF_DIFFUSE 0x040
 #define D3DFVF_TEX1 0x100
+
+#define D3DCOLORWRITEENABLE_RED (1L << 0)
+#define D3DCOLORWRITEENABLE_GREEN (1L << 1)
+#define D3DCOLORWRITEENABLE_BLUE (1L << 2)
+#define D3DCOLORWRITEENABLE_ALPHA (1L << 3)
 
 typedef struct _D3DLOCKED_RECT {
     int32_t Pitch;  // INT in the real header

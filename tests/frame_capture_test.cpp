@@ -136,10 +136,9 @@ TEST_F(CapturedPluginFrame, FreedLayersAreNotReadAndDrawsItCannotReplayAreLeftOu
     EXPECT_EQ(-1, frame.draws[0].texture);
     EXPECT_EQ(1u, frame.textures.size());
 
-    device_.BeginScene();
-    device_.DrawPrimitive(D3DPT_POINTLIST, 0, 4);
-    device_.DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 1000);  // beyond the buffer
-    device_.EndScene();
+    // Unbound, the released quad buffer goes too: neither draw can be
+    // replayed.
+    device_.SetStreamSource(0, nullptr, 0, 0);
     CaptureFrame(device_, frame);
     EXPECT_EQ(0u, frame.draws.size());
     EXPECT_EQ(2, frame.skippedDraws);

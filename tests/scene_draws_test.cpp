@@ -24,7 +24,7 @@ protected:
     {
         device_.CreateTexture(4, 4, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &first_, nullptr);
         device_.CreateTexture(2, 2, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &second_, nullptr);
-        device_.CreateVertexBuffer(96, 0, D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1, D3DPOOL_DEFAULT, &buffer_,
+        device_.CreateVertexBuffer(144, 0, D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1, D3DPOOL_DEFAULT, &buffer_,
                                    nullptr);
         device_.SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1);
         device_.SetStreamSource(0, buffer_, 0, 24);
@@ -59,7 +59,7 @@ TEST_F(SceneDraws, EachDrawKeepsTheTextureStreamAndTransformsItDrewWith)
     device_.SetTransform(D3DTS_VIEW, &view);
     device_.SetTexture(0, second_);
     device_.SetStreamSource(0, buffer_, 24, 24);
-    device_.DrawPrimitive(D3DPT_TRIANGLELIST, 1, 1);
+    device_.DrawPrimitive(D3DPT_TRIANGLESTRIP, 1, 1);
     device_.EndScene();
 
     ASSERT_EQ(2, device_.SceneDrawCount());
@@ -76,8 +76,8 @@ TEST_F(SceneDraws, EachDrawKeepsTheTextureStreamAndTransformsItDrewWith)
     EXPECT_TRUE(SameMatrix(Scaled(1.0f), a.view));  // the device's default
     EXPECT_TRUE(SameMatrix(Scaled(3.0f), a.projection));
 
-    EXPECT_EQ(D3DPT_TRIANGLELIST, b.type);
     EXPECT_EQ(1u, b.startVertex);
+    EXPECT_EQ(1u, b.primitiveCount);
     EXPECT_EQ(SoftwareDevice::IdOf(second_), b.texture->Id());
     EXPECT_EQ(SoftwareDevice::IdOf(buffer_), b.stream->Id());
     EXPECT_EQ(24u, b.streamOffset);
