@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "cache_sweep.h"
 #include "platform/software_device.h"
 #include "plugin/entry_points.h"
 #include "scene_access.h"
@@ -185,15 +186,12 @@ public:
         source_.assign(fullBytes, 1);
         fullLayer_.assign(fullBytes, 2);
         glowLayer_.assign(glowBytes, 3);
-        sweep_.assign(evictFirst_ ? size_t{128} << 20 : 0, 4);
+        sweep_.Enable(evictFirst_);
     }
     bool HasUntimedStep() const override { return evictFirst_; }
     void UntimedStep() override
     {
-        for (size_t n = 0; n < sweep_.size(); n += 64) {
-            sweep_[n] = static_cast<unsigned char>(sweep_[n] + 1);
-        }
-        KeepResult(sweep_.data());
+        KeepResult(sweep_.Run());
     }
     void Iterate() override
     {
@@ -208,7 +206,7 @@ private:
     std::vector<unsigned char> source_;
     std::vector<unsigned char> fullLayer_;
     std::vector<unsigned char> glowLayer_;
-    std::vector<unsigned char> sweep_;
+    CacheSweep sweep_;
 };
 
 class SimulatedSecondBody : public BenchBody {

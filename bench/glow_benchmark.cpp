@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "bodies.h"
+#include "cache_sweep.h"
 #include "core/layers.h"
 #include "platform/software_device.h"
 #include "plugin/plugin_state.h"
@@ -64,15 +65,12 @@ void RunGlow(benchmark::State& state, bool evictFirst)
     const TexelBuffer texels = {static_cast<uint32_t*>(locked.pBits), scene.gridWidth >> 1, scene.gridHeight >> 1,
                                 locked.Pitch};
 
-    std::vector<unsigned char> sweep(evictFirst ? size_t{128} << 20 : 0, 4);
+    CacheSweep sweep(evictFirst);
     int turn = 0;
     for (auto _ : state) {
         if (evictFirst) {
             state.PauseTiming();
-            for (size_t n = 0; n < sweep.size(); n += 64) {
-                sweep[n] = static_cast<unsigned char>(sweep[n] + 1);
-            }
-            benchmark::DoNotOptimize(sweep.data());
+            benchmark::DoNotOptimize(sweep.Run());
             state.ResumeTiming();
         }
         scene.particles.records = lists[turn];

@@ -44,6 +44,7 @@
 
 #include "benchmark_body.h"
 #include "bodies.h"
+#include "cache_sweep.h"
 #include "platform/software_device.h"
 #include "plugin/scene_state.h"
 #include "render/layer_update.h"
@@ -194,15 +195,12 @@ void BM_HaloPass(benchmark::State& state, bool twoTicks, bool clearFirst)
 void BM_GlowLayer(benchmark::State& state, bool twoTicks, bool evictFirst)
 {
     HaloLists lists(twoTicks);
-    std::vector<unsigned char> sweep(evictFirst ? size_t{128} << 20 : 0, 4);
+    CacheSweep sweep(evictFirst);
     for (auto _ : state) {
         lists.Next();
         if (evictFirst) {
             state.PauseTiming();
-            for (size_t n = 0; n < sweep.size(); n += 64) {
-                sweep[n] = static_cast<unsigned char>(sweep[n] + 1);
-            }
-            benchmark::DoNotOptimize(sweep.data());
+            benchmark::DoNotOptimize(sweep.Run());
             state.ResumeTiming();
         }
         UpdateGlowLayer();
