@@ -100,6 +100,27 @@ inline uint64_t LitWord(const uint8_t* litRow, int word)
     return bits;
 }
 
+// Asks for the lit lattice cells of one word of 64 columns of a row, and
+// their texels. Only a hint: nothing is read or written but the lit bits. The
+// fade reads only the lit cells, one cache line each (a lattice cell in five
+// columns, 80 bytes apart), and which of them are lit follows the picture:
+// the hardware's prefetcher sees no stride in them, and without this the
+// fade waits on memory for most of its cells.
+__attribute__((always_inline)) inline void PrefetchLitLattice(const GridCell* cells, const uint32_t* row,
+                                                              const uint8_t* litRow, int word, int phase)
+{
+    for (uint64_t bits = LitWord(litRow, word) & latticeBits[phase]; bits != 0; bits &= bits - 1) {
+        const int x = 64 * word + __builtin_ctzll(bits);
+        _mm_prefetch(reinterpret_cast<const char*>(&cells[x]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&row[x]), _MM_HINT_T0);
+    }
+}
+
+// How many words of 64 columns ahead the fade asks for its cells: some 5 lit
+// cells a word, each a few nanoseconds of work once its line is there.
+// Measured against 2 and 8, which did as well or worse.
+const int fadePrefetchWords = 4;
+
 }  // namespace
 
 // The fade with SSE2 lanes: two double lanes for blue and green, one for red.

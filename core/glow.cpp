@@ -220,6 +220,21 @@ inline void StoreTexels(uint32_t* texel, __m128i words, bool aligned)
     }
 }
 
+// Asks for the laid groups of one word of the laid-cell map (64 cells). Only
+// a hint. The groups a frame laid lie scattered, a few dozen a row, where the
+// hardware's prefetcher does not follow.
+__attribute__((always_inline)) inline void PrefetchLaidGroups(const SceneState& scene, int32_t word)
+{
+    for (uint64_t groups = LaidGroups(LaidWord(scene.glow, word)); groups != 0; groups &= groups - 1) {
+        _mm_prefetch(reinterpret_cast<const char*>(&scene.GlowGrid[64 * word + __builtin_ctzll(groups)]),
+                     _MM_HINT_T0);
+    }
+}
+
+// How many words of the laid-cell map ahead the texture's pass asks for its
+// cells: one glow row. Measured against 4 and 30, which did as well or worse.
+const int32_t laidPrefetchWords = GlowGridWidth / 64;
+
 // Writes the whole glow texture row by row, 64 texels at a time: black where
 // no halo laid a cell, else four texels at a time from the groups of four
 // cells the halos laid, gathered in a block that is then streamed out.
@@ -235,6 +250,9 @@ void WriteGlowTexels(const SceneState& scene, const TexelBuffer& texels)
         const GridCell* cells = &scene.GlowGrid[GlowIndex(0, y)];
         for (int word = 0; word < GlowGridWidth / 64; ++word) {
             const int32_t index = static_cast<int32_t>(GlowIndex(64 * word, y) / 64);
+            if (index + laidPrefetchWords < GlowCellCount / 64) {
+                PrefetchLaidGroups(scene, index + laidPrefetchWords);
+            }
             uint64_t groups = LaidGroups(LaidWord(scene.glow, index));
             uint32_t* texel = row + 64 * word;
             if (groups == 0) {
