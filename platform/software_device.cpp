@@ -93,14 +93,15 @@ void SoftwareTexture::SetTexel(int x, int y, uint32_t value) {
     std::memcpy(memory_.data() + static_cast<size_t>(y) * pitch_ + static_cast<size_t>(x) * 4, &value, 4);
 }
 
-std::vector<uint32_t> SoftwareTexture::Texels() const {
-    std::vector<uint32_t> texels;
-    if (destroyed_) return texels;
-    texels.resize(static_cast<size_t>(width_) * height_);
+void SoftwareTexture::CopyTexels(std::vector<uint32_t>& out) const {
+    if (destroyed_) {
+        out.clear();
+        return;
+    }
+    out.resize(static_cast<size_t>(width_) * height_);
     for (int y = 0; y < height_; ++y)
-        std::memcpy(texels.data() + static_cast<size_t>(y) * width_, memory_.data() + static_cast<size_t>(y) * pitch_,
+        std::memcpy(out.data() + static_cast<size_t>(y) * width_, memory_.data() + static_cast<size_t>(y) * pitch_,
                     static_cast<size_t>(width_) * 4);
-    return texels;
 }
 
 ULONG SoftwareVertexBuffer::AddRef() { return device_->CountReference(this, CallKind::AddRef); }
@@ -231,7 +232,7 @@ SoftwareTexture* SoftwareDevice::TextureById(int id) const {
 bool SoftwareDevice::ReadTexels(IDirect3DTexture9* texture, std::vector<uint32_t>& out, int& width, int& height) {
     const SoftwareTexture* software = dynamic_cast<const SoftwareTexture*>(texture);
     if (software == nullptr || software->IsDestroyed()) return false;
-    out = software->Texels();
+    software->CopyTexels(out);
     width = software->Width();
     height = software->Height();
     return true;

@@ -97,8 +97,9 @@ public:
     // Writes texel (x, y) without a lock, for tests and tools preparing input;
     // unchecked like Texel.
     void SetTexel(int x, int y, uint32_t value);
-    // Row-major without the pitch padding; empty once destroyed.
-    std::vector<uint32_t> Texels() const;
+    // Row-major without the pitch padding into out, whose storage is reused
+    // when it is large enough; empty once destroyed.
+    void CopyTexels(std::vector<uint32_t>& out) const;
     // In place, rows Pitch() bytes apart; null once destroyed. For readers
     // that must not copy (a presenter uploading it every frame).
     const uint8_t* Bits() const { return destroyed_ ? nullptr : memory_.data(); }
@@ -177,8 +178,9 @@ public:
     // Id of an object of this device, 0 for null or a foreign object.
     static int IdOf(const IDirect3DResource9* object);
 
-    // A software texture row-major without the pitch padding; false for null,
-    // a foreign or a destroyed texture.
+    // A software texture row-major without the pitch padding, into out (its
+    // storage reused when large enough); false for null, a foreign or a
+    // destroyed texture.
     static bool ReadTexels(IDirect3DTexture9* texture, std::vector<uint32_t>& out, int& width, int& height);
     // The bytes of a software vertex buffer; false as above.
     static bool ReadVertexBytes(IDirect3DVertexBuffer9* buffer, std::vector<uint8_t>& out);

@@ -55,6 +55,15 @@ TEST_F(HostedSceneTest, TheGlowCopyIsThatOfTheLastFrame)
     ASSERT_TRUE(SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, layer, width, height));
     EXPECT_TRUE(layer == host.GlowTexels());
     EXPECT_TRUE(AnyNonZero(layer.data(), layer.size()));
+    // Frame after frame (the copies take turns in two buffers).
+    for (int frame = 0; frame < 3; ++frame) {
+        const std::vector<uint32_t> before = layer;
+        for (int n = 0; n < 5; ++n) host.Tick();
+        host.Frame(rect, false);
+        ASSERT_TRUE(SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, layer, width, height));
+        EXPECT_TRUE(layer != before) << frame;
+        EXPECT_TRUE(layer == host.GlowTexels()) << frame;
+    }
 
     host.Free();
     host.Setup(rect, 12);

@@ -139,6 +139,11 @@ TEST(SoftwareDeviceLocks, PitchIsLargerThanARowAndAddressesRows) {
     EXPECT_EQ(texels[4], 0xFF000004u);
     EXPECT_EQ(texels[5], 0xFF000010u);  // row 1 starts a full pitch later
     EXPECT_EQ(texels[14], 0xFF000024u);
+
+    // A vector that held more (or other) words comes back as exactly these.
+    std::vector<uint32_t> reused(40, 7u);
+    ASSERT_TRUE(SoftwareDevice::ReadTexels(texture, reused, width, height));
+    EXPECT_EQ(texels, reused);
 }
 
 TEST(SoftwareDeviceLocks, InvalidLocksFail) {

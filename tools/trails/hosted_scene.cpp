@@ -59,13 +59,15 @@ void HostedScene::Frame(const ScreenRect& rect, bool rasterize)
     device_->SetCostFreeMode(!rasterize);
     RenderSceneOnScreen(0, device_.get(), rect.left, rect.top, rect.right, rect.bottom, 0, 0, 0, 0, 0);
     device_->SetCostFreeMode(true);
+    // Read into the spare buffer and swapped in: after the first frames no
+    // copy allocates (a fresh 2.3 MB buffer a frame cost its page faults and
+    // zero-fill on top of the copy).
     if (keepGlow_ && deviceResources.GlowLayerTexture != nullptr) {
-        std::vector<uint32_t> texels;
         int width = 0;
         int height = 0;
-        if (SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, texels, width, height) && width == GlowGridWidth &&
-            height == GlowGridHeight) {
-            glowTexels_.swap(texels);
+        if (SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, spareGlowTexels_, width, height) &&
+            width == GlowGridWidth && height == GlowGridHeight) {
+            glowTexels_.swap(spareGlowTexels_);
         }
     }
 }

@@ -63,4 +63,5 @@ private:
     bool setUp_ = false;
     bool keepGlow_ = false;
     std::vector<uint32_t> glowTexels_;
+    std::vector<uint32_t> spareGlowTexels_;  // the copy before it is taken
 };
