@@ -32,12 +32,14 @@ void HostedScene::Setup(uint32_t seed) { Setup(WholeBackBuffer(), seed); }
 
 void HostedScene::Setup(const ScreenRect& rect, uint32_t seed)
 {
+    TakeGlowCopy();  // a set-up may give the scene new textures
     SetupScene(device_.get(), rect.left, rect.top, rect.right, rect.bottom, seed);
     setUp_ = true;
 }
 
 void HostedScene::Free()
 {
+    TakeGlowCopy();
     FreePlugin(0, 0, 0);
     setUp_ = false;
 }
@@ -59,17 +61,31 @@ void HostedScene::Frame(const ScreenRect& rect, bool rasterize)
     device_->SetCostFreeMode(!rasterize);
     RenderSceneOnScreen(0, device_.get(), rect.left, rect.top, rect.right, rect.bottom, 0, 0, 0, 0, 0);
     device_->SetCostFreeMode(true);
-    // Read into the spare buffer and swapped in: after the first frames no
-    // copy allocates (a fresh 2.3 MB buffer a frame cost its page faults and
-    // zero-fill on top of the copy).
-    if (keepGlow_ && deviceResources.GlowLayerTexture != nullptr) {
-        int width = 0;
-        int height = 0;
-        if (SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, spareGlowTexels_, width, height) &&
-            width == GlowGridWidth && height == GlowGridHeight) {
-            glowTexels_.swap(spareGlowTexels_);
-        }
+    // The copy is taken when it is asked for, or before the texture can go:
+    // only ticks and frames run in between, and ticks leave the texture
+    // alone, so it then holds what this frame left in it.
+    glowCopyDue_ = keepGlow_ && deviceResources.GlowLayerTexture != nullptr;
+}
+
+// Read into the spare buffer and swapped in, so that no copy allocates after
+// the first ones. A texture of another size (or none) keeps the last copy.
+void HostedScene::TakeGlowCopy() const
+{
+    if (!glowCopyDue_) return;
+    glowCopyDue_ = false;
+    int width = 0;
+    int height = 0;
+    if (deviceResources.GlowLayerTexture != nullptr &&
+        SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, spareGlowTexels_, width, height) &&
+        width == GlowGridWidth && height == GlowGridHeight) {
+        glowTexels_.swap(spareGlowTexels_);
     }
+}
+
+const std::vector<uint32_t>& HostedScene::GlowTexels() const
+{
+    TakeGlowCopy();
+    return glowTexels_;
 }
 
 void HostedScene::KeepGlowTexels(bool on)

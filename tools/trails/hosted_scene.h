@@ -42,10 +42,12 @@ public:
     void Frame(bool rasterize);
     void Frame(const ScreenRect& rect, bool rasterize);
 
-    // After every frame, copy the glow layer's texels (what `trails dump`
-    // writes): a frame that cannot update it, or a free, keeps the last copy.
+    // Keep a copy of the glow layer's texels as the last frame left them
+    // (what `trails dump` writes): a frame that cannot update it, or a free,
+    // keeps the last copy. The copy is made when asked for or before a free
+    // or set-up, not after every frame.
     void KeepGlowTexels(bool on);
-    const std::vector<uint32_t>& GlowTexels() const { return glowTexels_; }
+    const std::vector<uint32_t>& GlowTexels() const;
 
     int Width() const { return device_->Width(); }
     int Height() const { return device_->Height(); }
@@ -62,6 +64,10 @@ private:
     std::unique_ptr<SoftwareDevice> device_;
     bool setUp_ = false;
     bool keepGlow_ = false;
-    std::vector<uint32_t> glowTexels_;
-    std::vector<uint32_t> spareGlowTexels_;  // the copy before it is taken
+    void TakeGlowCopy() const;
+
+    mutable std::vector<uint32_t> glowTexels_;
+    // Taken lazily (GlowTexels() is const to its callers).
+    mutable bool glowCopyDue_ = false;
+    mutable std::vector<uint32_t> spareGlowTexels_;
 };
