@@ -59,13 +59,12 @@ public:
 
 private:
     void NewDevice(int width, int height);
+    void TakeGlowCopy() const;
     ScreenRect WholeBackBuffer() const;
 
     std::unique_ptr<SoftwareDevice> device_;
     bool setUp_ = false;
     bool keepGlow_ = false;
-    void TakeGlowCopy() const;
-
     mutable std::vector<uint32_t> glowTexels_;
     // Taken lazily (GlowTexels() is const to its callers).
     mutable bool glowCopyDue_ = false;
