@@ -26,8 +26,9 @@ inline void RunBodyAsBenchmark(benchmark::State& state, BenchBody* body)
     }
     const uint32_t particles = body->ParticlesPerIteration();
     if (particles > 0) {
-        state.counters["time/particle"] = benchmark::Counter(
-            static_cast<double>(particles), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+        state.counters["time/particle"] =
+            benchmark::Counter(static_cast<double>(particles),
+                               benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     }
 }
 

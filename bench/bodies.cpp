@@ -49,8 +49,7 @@ public:
         : BenchBody("Tick/particles:" + std::to_string(particleCount) + "/family:" + std::to_string(family),
                     BodyUnit::Microseconds, headline),
           config_{particleCount / ParticlesPerSetupOfTree(), family, false}
-    {
-    }
+    {}
     void Prepare() override { PrepareScene(config_); }
     void Iterate() override { BenchTick(config_); }
     uint32_t ParticlesPerIteration() const override { return SceneParticleCount(); }
@@ -88,16 +87,16 @@ inline float StepLibmCalls(int family, float x, float y)
     case 4:
     case 5:
     case 6:
-        extra = static_cast<float>(std::tan(static_cast<double>(x))) +
-                static_cast<float>(std::tan(static_cast<double>(y)));
+        extra =
+            static_cast<float>(std::tan(static_cast<double>(x))) + static_cast<float>(std::tan(static_cast<double>(y)));
         break;
     case 8:
     case 9:
         extra = static_cast<float>(std::sin(static_cast<double>(y)));
         break;
     default:
-        extra = static_cast<float>(std::sin(static_cast<double>(y))) +
-                static_cast<float>(std::cos(static_cast<double>(x)));
+        extra =
+            static_cast<float>(std::sin(static_cast<double>(y))) + static_cast<float>(std::cos(static_cast<double>(x)));
         break;
     }
     return sinA + tanB + extra;
@@ -111,8 +110,7 @@ class TickFloorBody : public BenchBody {
 public:
     TickFloorBody(int family, bool headline)
         : BenchBody("TickFloor/family:" + std::to_string(family), BodyUnit::Microseconds, headline), family_(family)
-    {
-    }
+    {}
     void Prepare() override
     {
         PrepareScene(SceneConfig{1, family_, false});
@@ -149,8 +147,7 @@ public:
     FrameBody(int particleCount, bool headline)
         : BenchBody("Frame/particles:" + std::to_string(particleCount), BodyUnit::Microseconds, headline),
           config_{particleCount / ParticlesPerSetupOfTree(), -1, true}
-    {
-    }
+    {}
     void Prepare() override { PrepareScene(config_); }
     bool HasUntimedStep() const override { return true; }
     void UntimedStep() override { BenchTick(config_); }
@@ -174,8 +171,7 @@ public:
     FrameFloorBody(bool evictFirst, bool headline)
         : BenchBody(evictFirst ? "FrameFloorFromMemory" : "FrameFloor", BodyUnit::Microseconds, headline),
           evictFirst_(evictFirst)
-    {
-    }
+    {}
     void Prepare() override
     {
         // The sizes of the textures a frame fills.
@@ -189,10 +185,7 @@ public:
         sweep_.Enable(evictFirst_);
     }
     bool HasUntimedStep() const override { return evictFirst_; }
-    void UntimedStep() override
-    {
-        KeepResult(sweep_.Run());
-    }
+    void UntimedStep() override { KeepResult(sweep_.Run()); }
     void Iterate() override
     {
         std::memcpy(fullLayer_.data(), source_.data(), fullLayer_.size());
@@ -213,8 +206,7 @@ class SimulatedSecondBody : public BenchBody {
 public:
     explicit SimulatedSecondBody(bool headline)
         : BenchBody("SimulatedSecond", BodyUnit::Milliseconds, headline), config_{1, -1, true}
-    {
-    }
+    {}
     void Prepare() override { PrepareScene(config_); }
     void Iterate() override
     {

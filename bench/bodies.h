@@ -47,8 +47,7 @@ enum class BodyUnit { Microseconds, Milliseconds };
 class BenchBody {
 public:
     BenchBody(std::string name, BodyUnit unit, bool headline) : name_(std::move(name)), unit_(unit), headline_(headline)
-    {
-    }
+    {}
     virtual ~BenchBody() = default;
     BenchBody(const BenchBody&) = delete;
     BenchBody& operator=(const BenchBody&) = delete;
@@ -100,9 +99,9 @@ SoftwareDevice* BenchDevice();
 
 struct MemoryReading {
     long beforeSetupKb;
-    long afterSetupKb;    // after one set-up on the software device
-    long afterRunningKb;  // after that scene ran 2000 ticks and frames
-    long deviceTextureKb; // texel memory of the stand-in device's two textures
+    long afterSetupKb;     // after one set-up on the software device
+    long afterRunningKb;   // after that scene ran 2000 ticks and frames
+    long deviceTextureKb;  // texel memory of the stand-in device's two textures
 };
 
 // The process's resident memory in kilobytes (VmRSS on Linux, the working set

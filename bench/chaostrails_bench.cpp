@@ -82,9 +82,10 @@ void PrintSummary(const LeastTimeReporter& results, const MemoryReading& memory)
                 eightThousandTarget);
     PrintTarget("frame(8000) / frame(2000)", results.Seconds("Frame/particles:8000"),
                 results.Seconds("Frame/particles:2000"), eightThousandTarget);
-    std::printf("  The targets against the baseline (frame <= 0.6 x, the tick+frame pair through trails dump\n"
-                "  <= 0.75 x, ticks no slower, resident memory not above) need both builds in one run:\n"
-                "  `make bench-compare`.\n");
+    std::printf(
+        "  The targets against the baseline (frame <= 0.6 x, the tick+frame pair through trails dump\n"
+        "  <= 0.75 x, ticks no slower, resident memory not above) need both builds in one run:\n"
+        "  `make bench-compare`.\n");
 
     std::printf("Against the floors (no target):\n");
     PrintInformation("frame(2000) / frame floor", results.Seconds("Frame/particles:2000"),
@@ -107,12 +108,13 @@ void PrintSummary(const LeastTimeReporter& results, const MemoryReading& memory)
     if (memory.afterRunningKb < 0) {
         return;
     }
-    std::printf("Resident memory (VmRSS): %.1f MB before set-up, %.1f MB after one set-up, %.1f MB after it ran "
-                "2000 ticks and frames;\n  of the last, %.1f MB is the stand-in device's texture memory and %.1f MB "
-                "the process before set-up, leaving %.1f MB to the scene\n",
-                memory.beforeSetupKb / 1024.0, memory.afterSetupKb / 1024.0, memory.afterRunningKb / 1024.0,
-                memory.deviceTextureKb / 1024.0, memory.beforeSetupKb / 1024.0,
-                (memory.afterRunningKb - memory.deviceTextureKb - memory.beforeSetupKb) / 1024.0);
+    std::printf(
+        "Resident memory (VmRSS): %.1f MB before set-up, %.1f MB after one set-up, %.1f MB after it ran "
+        "2000 ticks and frames;\n  of the last, %.1f MB is the stand-in device's texture memory and %.1f MB "
+        "the process before set-up, leaving %.1f MB to the scene\n",
+        memory.beforeSetupKb / 1024.0, memory.afterSetupKb / 1024.0, memory.afterRunningKb / 1024.0,
+        memory.deviceTextureKb / 1024.0, memory.beforeSetupKb / 1024.0,
+        (memory.afterRunningKb - memory.deviceTextureKb - memory.beforeSetupKb) / 1024.0);
 }
 
 // Takes our own flag out of the arguments before Google Benchmark sees them.

@@ -116,12 +116,15 @@ HaloCensus TakeCensus(const uint32_t* texels, int pitchTexels)
     HaloCensus census;
     ForEachHaloCell([&](int x, int y) {
         const size_t index = static_cast<size_t>(x) * GlowGridHeight + y;
-        if (seen[index]) return;
+        if (seen[index])
+            return;
         seen[index] = true;
         const GridCell& cell = GlowGrid[index];
         ++census.cells;
-        if (cell.blue >= 255.0f && cell.green >= 255.0f && cell.red >= 255.0f) ++census.saturated;
-        if (texels != nullptr && texels[static_cast<size_t>(y) * pitchTexels + x] == 0) ++census.unwritten;
+        if (cell.blue >= 255.0f && cell.green >= 255.0f && cell.red >= 255.0f)
+            ++census.saturated;
+        if (texels != nullptr && texels[static_cast<size_t>(y) * pitchTexels + x] == 0)
+            ++census.unwritten;
     });
     return census;
 }
@@ -225,7 +228,8 @@ void CensusOfAFrame()
 
 void PrintCensus(const char* what, const HaloCensus& census, bool texels)
 {
-    if (census.cells == 0) return;
+    if (census.cells == 0)
+        return;
     std::printf("  %-36s %7ld cells, %5.1f %% at the cap in all channels", what, census.cells,
                 100.0 * census.saturated / census.cells);
     if (texels) {

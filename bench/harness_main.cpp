@@ -53,7 +53,7 @@ struct Result {
     double cpuSeconds = -1.0;   // per iteration, least of the repetitions
     double wallSeconds = -1.0;  // per iteration, least of the repetitions
     long iterations = 0;
-    bool scaled = false;        // CPU time from wall time (coarse clock)
+    bool scaled = false;  // CPU time from wall time (coarse clock)
 };
 
 [[noreturn]] void Usage(const char* message)
@@ -81,15 +81,18 @@ Options ParseOptions(int argc, char** argv)
             for (;;) {
                 const size_t comma = value.find(',', start);
                 options.filters.push_back(value.substr(start, comma == std::string::npos ? comma : comma - start));
-                if (comma == std::string::npos) break;
+                if (comma == std::string::npos)
+                    break;
                 start = comma + 1;
             }
         } else if (argument == "--repetitions" && hasValue) {
             options.repetitions = std::atoi(argv[++i]);
-            if (options.repetitions < 1) Usage("--repetitions needs a positive count");
+            if (options.repetitions < 1)
+                Usage("--repetitions needs a positive count");
         } else if (argument == "--min-time" && hasValue) {
             options.minTime = std::atof(argv[++i]);
-            if (!(options.minTime > 0.0)) Usage("--min-time needs a positive number of seconds");
+            if (!(options.minTime > 0.0))
+                Usage("--min-time needs a positive number of seconds");
         } else if (argument == "--out" && hasValue) {
             options.outPath = argv[++i];
         } else {
@@ -173,7 +176,8 @@ std::string Time(double seconds, BodyUnit unit)
 const Result* Find(const std::vector<Result>& results, const std::string& name)
 {
     for (const Result& result : results) {
-        if (result.name == name) return &result;
+        if (result.name == name)
+            return &result;
     }
     return nullptr;
 }
@@ -198,8 +202,8 @@ void PrintTargets(const std::vector<Result>& results)
     if (const Result* second = Find(results, "SimulatedSecond")) {
         const double percent = second->cpuSeconds * 100.0;
         std::printf("  %-44s %5.2f %% (target <= %.0f %% in the %s build: %s)\n",
-                    "one simulated second, share of one core", percent, shareTarget,
-                    thirtyTwoBit ? "32-bit" : "native", percent <= shareTarget ? "met" : "MISSED");
+                    "one simulated second, share of one core", percent, shareTarget, thirtyTwoBit ? "32-bit" : "native",
+                    percent <= shareTarget ? "met" : "MISSED");
     }
     PrintRatioTarget(results, "tick(8000) / tick(2000), family 1", "Tick/particles:8000/family:1",
                      "Tick/particles:2000/family:1", 4.2);
@@ -226,11 +230,11 @@ int main(int argc, char** argv)
     InitHarnessClocks();
 
     std::printf("Chaos Trails timing harness: tree %s, %d-bit build, CPU clock %s (steps of %.3g ms)\n",
-                SceneAccessTreeName(), static_cast<int>(8 * sizeof(void*)), CpuClockName(),
-                CpuClockResolution() * 1e3);
+                SceneAccessTreeName(), static_cast<int>(8 * sizeof(void*)), CpuClockName(), CpuClockResolution() * 1e3);
     if (RunningUnderWine()) {
-        std::printf("Running under Wine: where the machine cannot run 32-bit code itself (Wine under QEMU user\n"
-                    "emulation), these times measure the emulator, not the scene.\n");
+        std::printf(
+            "Running under Wine: where the machine cannot run 32-bit code itself (Wine under QEMU user\n"
+            "emulation), these times measure the emulator, not the scene.\n");
     }
     std::printf("%-34s %14s %14s  %s\n", "body", "cpu/iteration", "wall/iteration", "iterations x repetitions");
     std::fflush(stdout);
@@ -257,10 +261,11 @@ int main(int argc, char** argv)
 
     std::printf("\n");
     PrintTargets(results);
-    std::printf("Resident memory (%s): %.1f MB before set-up, %.1f MB after one set-up, %.1f MB after it ran "
-                "2000 ticks and frames (%.1f MB of it the stand-in device's textures)\n",
-                residentMemoryName, memory.beforeSetupKb / 1024.0,
-                memory.afterSetupKb / 1024.0, memory.afterRunningKb / 1024.0, memory.deviceTextureKb / 1024.0);
+    std::printf(
+        "Resident memory (%s): %.1f MB before set-up, %.1f MB after one set-up, %.1f MB after it ran "
+        "2000 ticks and frames (%.1f MB of it the stand-in device's textures)\n",
+        residentMemoryName, memory.beforeSetupKb / 1024.0, memory.afterSetupKb / 1024.0, memory.afterRunningKb / 1024.0,
+        memory.deviceTextureKb / 1024.0);
 
     if (!options.outPath.empty()) {
         FILE* out = std::fopen(options.outPath.c_str(), "w");

@@ -39,8 +39,7 @@ float CameraDepth(int32_t cameraClockA)
                   static_cast<double>(baseDepth));
 }
 
-void BuildWorldTransform(Matrix4x4* world, int32_t cameraClockA, float cameraYawDegrees,
-                         float cameraPitchDegrees)
+void BuildWorldTransform(Matrix4x4* world, int32_t cameraClockA, float cameraYawDegrees, float cameraPitchDegrees)
 {
     Matrix4x4 translation;
     Matrix4x4 rotation;

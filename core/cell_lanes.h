@@ -41,8 +41,8 @@ inline int SumsAboveZero(__m128 c0, __m128 c1)
 {
     const __m128 blueGreen = _mm_unpacklo_ps(c0, c1);  // b0 b1 g0 g1
     const __m128 redExtra = _mm_unpackhi_ps(c0, c1);   // r0 r1 e0 e1
-    const __m128d sum = _mm_add_pd(_mm_add_pd(_mm_cvtps_pd(redExtra), _mm_cvtps_pd(_mm_movehl_ps(blueGreen, blueGreen))),
-                                   _mm_cvtps_pd(blueGreen));
+    const __m128d sum = _mm_add_pd(
+        _mm_add_pd(_mm_cvtps_pd(redExtra), _mm_cvtps_pd(_mm_movehl_ps(blueGreen, blueGreen))), _mm_cvtps_pd(blueGreen));
     return _mm_movemask_pd(_mm_cmpgt_pd(sum, _mm_setzero_pd()));
 }
 

@@ -223,9 +223,11 @@ void CopyClippedSquare(SceneState& scene, const TexelBuffer& texels, const Parti
                        int gridHeight)
 {
     for (int64_t y = int64_t{particle->pixelY} - 3; y <= particle->pixelY + int64_t{2}; ++y) {
-        if (y < 1 || y >= gridHeight) continue;
+        if (y < 1 || y >= gridHeight)
+            continue;
         for (int64_t x = int64_t{particle->pixelX} - 3; x <= particle->pixelX + int64_t{2}; ++x) {
-            if (x < 1 || x >= gridWidth) continue;
+            if (x < 1 || x >= gridWidth)
+                continue;
             CopyParticleTexel(scene, texels, static_cast<int>(x), static_cast<int>(y));
         }
     }
@@ -236,8 +238,8 @@ void CopyClippedSquare(SceneState& scene, const TexelBuffer& texels, const Parti
 // like the other prefetching helpers: GCC sees no effect in a function that
 // only prefetches and drops its calls.
 __attribute__((always_inline)) inline void PrefetchParticleSquare(SceneState& scene, const Particle* particle,
-                                                                   const TexelBuffer& texels, int gridWidth,
-                                                                   int gridHeight)
+                                                                  const TexelBuffer& texels, int gridWidth,
+                                                                  int gridHeight)
 {
     const int64_t x = particle->pixelX;
     const int64_t y = particle->pixelY;

@@ -89,10 +89,7 @@ inline uint64_t LaidWord(const GlowBookkeeping& glow, int32_t word)
 
 // Bit 4g of the result is set when one of cells 4g .. 4g + 3 of the word is
 // laid.
-inline uint64_t LaidGroups(uint64_t laid)
-{
-    return (laid | laid >> 1 | laid >> 2 | laid >> 3) & 0x1111111111111111ull;
-}
+inline uint64_t LaidGroups(uint64_t laid) { return (laid | laid >> 1 | laid >> 2 | laid >> 3) & 0x1111111111111111ull; }
 
 // The glow clear: zeroes the cells the last frame laid, in memory order, four
 // at a time (a group of four is one cache line; its cells not laid are 0
@@ -158,9 +155,9 @@ inline __m128 HaloCell(__m128 k, __m128 f, __m128 old)
     const __m128 kPlusOne = _mm_add_ps(k, _mm_set1_ps(1.0f));
     const __m128d low = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(kPlusOne), _mm_cvtps_pd(f)),
                                    _mm_mul_pd(glowWeightsBlueGreen, _mm_cvtps_pd(k)));
-    const __m128d high = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(kPlusOne, kPlusOne)),
-                                               _mm_cvtps_pd(_mm_movehl_ps(f, f))),
-                                    _mm_mul_pd(glowWeightsRed, _mm_cvtps_pd(_mm_movehl_ps(k, k))));
+    const __m128d high =
+        _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(kPlusOne, kPlusOne)), _mm_cvtps_pd(_mm_movehl_ps(f, f))),
+                   _mm_mul_pd(glowWeightsRed, _mm_cvtps_pd(_mm_movehl_ps(k, k))));
     const __m128 term = _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
     return _mm_and_ps(CapLanes(_mm_add_ps(term, old)), ChannelsOnly());
 }
@@ -226,8 +223,7 @@ inline void StoreTexels(uint32_t* texel, __m128i words, bool aligned)
 __attribute__((always_inline)) inline void PrefetchLaidGroups(const SceneState& scene, int32_t word)
 {
     for (uint64_t groups = LaidGroups(LaidWord(scene.glow, word)); groups != 0; groups &= groups - 1) {
-        _mm_prefetch(reinterpret_cast<const char*>(&scene.GlowGrid[64 * word + __builtin_ctzll(groups)]),
-                     _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&scene.GlowGrid[64 * word + __builtin_ctzll(groups)]), _MM_HINT_T0);
     }
 }
 
@@ -323,7 +319,8 @@ void GlowPassReference(SceneState& scene, const TexelBuffer& texels)
             for (int64_t x = int64_t{hx} - 5; x <= hx + 4; ++x) {
                 const int64_t i = x - hx + 5;
                 const int64_t j = y - hy + 5;
-                if (x < 1 || x >= area.halfWidth || y < 1 || y >= area.halfHeight || i < 1 || j < 1) continue;
+                if (x < 1 || x >= area.halfWidth || y < 1 || y >= area.halfHeight || i < 1 || j < 1)
+                    continue;
                 const GridCell& k = particle.kernel.cells[i][j];
                 const GridCell& full = AccumulationCell(scene, 2 * static_cast<int>(x), 2 * static_cast<int>(y));
                 GridCell& glow = GlowCell(scene, static_cast<int>(x), static_cast<int>(y));

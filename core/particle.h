@@ -23,25 +23,25 @@ struct BlobKernel {
 
 // Held by value in the particle list and copied when it grows: no pointers.
 struct Particle {
-    float mapX;          // state of the chaotic map, map units
+    float mapX;  // state of the chaotic map, map units
     float mapY;
-    float offsetX;       // pattern offset added before scaling
+    float offsetX;  // pattern offset added before scaling
     float offsetY;
-    float scale;         // grid cells per map unit
-    int32_t pixelX;      // grid cell of the latest splat
+    float scale;     // grid cells per map unit
+    int32_t pixelX;  // grid cell of the latest splat
     int32_t pixelY;
-    BlobKernel kernel;   // computed at respawn, read by the glow pass
-    float blue;          // splat colour, 0 to 255
+    BlobKernel kernel;  // computed at respawn, read by the glow pass
+    float blue;         // splat colour, 0 to 255
     float green;
     float red;
-    int32_t gridWidth;   // copied from the scene at creation
+    int32_t gridWidth;  // copied from the scene at creation
     int32_t gridHeight;
     float aspectFactor;  // horizontal stretch of the pattern
     int32_t equationType;
-    int32_t spawnAxis;   // 0 anywhere, 1 middle row, 2 middle column
-    int32_t lifeTicks;   // steps left before a forced respawn
-    float blobSize;      // fall-off of splat and kernel, 0.3 to 1.3
-    float stepSize;      // step length of the map, 0.01 to 0.192
+    int32_t spawnAxis;  // 0 anywhere, 1 middle row, 2 middle column
+    int32_t lifeTicks;  // steps left before a forced respawn
+    float blobSize;     // fall-off of splat and kernel, 0.3 to 1.3
+    float stepSize;     // step length of the map, 0.01 to 0.192
 };
 
 // Gives the particle a new life: colour, start position, life, blob and step

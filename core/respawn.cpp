@@ -72,8 +72,7 @@ void RespawnParticle(Particle* particle, float offsetX, float offsetY, float sca
     // Uniform start over the whole grid, in map units. Both draws happen even
     // when the spawn axis overrides one of the coordinates below.
     const double gridWidth = static_cast<double>(particle->gridWidth);
-    const float spanX =
-        Single(gridWidth / static_cast<double>(scale) / static_cast<double>(particle->aspectFactor));
+    const float spanX = Single(gridWidth / static_cast<double>(scale) / static_cast<double>(particle->aspectFactor));
     particle->mapX = Single(static_cast<double>(Single(DrawRandom() * (static_cast<double>(spanX) / 32767.0))) -
                             static_cast<double>(offsetX));
     const float spanY = Single(static_cast<double>(particle->gridHeight) / static_cast<double>(scale));
@@ -87,9 +86,9 @@ void RespawnParticle(Particle* particle, float offsetX, float offsetY, float sca
     }
     if (particle->spawnAxis == 2) {
         // Middle column of the grid.
-        particle->mapX = Single(gridWidth / static_cast<double>(scale) /
-                                    static_cast<double>(particle->aspectFactor) * 0.5 -
-                                static_cast<double>(offsetX));
+        particle->mapX =
+            Single(gridWidth / static_cast<double>(scale) / static_cast<double>(particle->aspectFactor) * 0.5 -
+                   static_cast<double>(offsetX));
     }
 
     // The sum is truncated without a further rounding to single precision.

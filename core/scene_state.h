@@ -53,17 +53,17 @@ struct TestHooks {
 struct SceneState {
     int32_t gridWidth;
     int32_t gridHeight;
-    float aspectFactor;      // horizontal stretch of the pattern, from the set-up's rectangle
-    int32_t equationType;    // map family the particles receive after their step
+    float aspectFactor;    // horizontal stretch of the pattern, from the set-up's rectangle
+    int32_t equationType;  // map family the particles receive after their step
     float patternScale;
     float patternOffsetX;
     float patternOffsetY;
     int32_t ticksSinceReseed;  // ticks since the pattern was last re-drawn
-    int32_t cameraClockA;    // +3 a tick: the camera's sway and depth
-    int32_t cameraClockB;    // +2 a tick: the field-of-view wobble
-    float cameraPitch;       // degrees; always equal to cameraYaw
-    float cameraYaw;         // degrees
-    float fovWobble;         // degrees added to the field of view
+    int32_t cameraClockA;      // +3 a tick: the camera's sway and depth
+    int32_t cameraClockB;      // +2 a tick: the field-of-view wobble
+    float cameraPitch;         // degrees; always equal to cameraYaw
+    float cameraYaw;           // degrees
+    float fovWobble;           // degrees added to the field of view
 
     ParticleList particles;
     TestHooks testHooks;
@@ -98,7 +98,10 @@ struct SceneState {
 inline ptrdiff_t AccumulationIndex(int x, int y) { return static_cast<ptrdiff_t>(y) * AccumulationGridWidth + x; }
 inline ptrdiff_t GlowIndex(int x, int y) { return static_cast<ptrdiff_t>(y) * GlowGridWidth + x; }
 
-inline GridCell& AccumulationCell(SceneState& scene, int x, int y) { return scene.AccumulationGrid[AccumulationIndex(x, y)]; }
+inline GridCell& AccumulationCell(SceneState& scene, int x, int y)
+{
+    return scene.AccumulationGrid[AccumulationIndex(x, y)];
+}
 inline const GridCell& AccumulationCell(const SceneState& scene, int x, int y)
 {
     return scene.AccumulationGrid[AccumulationIndex(x, y)];

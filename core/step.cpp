@@ -112,9 +112,8 @@ inline GridPosition MoveParticle(Particle* particle)
 // Strict bounds; a position that is not a number fails every comparison.
 inline bool IsInside(const Particle* particle, GridPosition position)
 {
-    return position.gx < static_cast<float>(particle->gridWidth - 10) && position.gx > 10.0f &&
-           position.gy > 10.0f && position.gy < static_cast<float>(particle->gridHeight - 10) &&
-           particle->lifeTicks >= 1;
+    return position.gx < static_cast<float>(particle->gridWidth - 10) && position.gx > 10.0f && position.gy > 10.0f &&
+           position.gy < static_cast<float>(particle->gridHeight - 10) && particle->lifeTicks >= 1;
 }
 
 // The splat, four lanes at a time with SSE2. Each lane operation is the
@@ -169,7 +168,7 @@ inline void AddShares(GridCell* cells, __m128d shares, __m128d blue, __m128d gre
     const __m128 redOut = _mm_min_ps(_mm_cvtepi32_ps(newRed), channelCap);
     // r0 r1 e0 e1, the extra fields as they were.
     const __m128 redExtraOut = _mm_shuffle_ps(redOut, _mm_unpackhi_ps(old0, old1), _MM_SHUFFLE(3, 2, 1, 0));
-    const __m128 blueRed = _mm_unpacklo_ps(blueGreenOut, redExtraOut);    // b0 r0 b1 r1
+    const __m128 blueRed = _mm_unpacklo_ps(blueGreenOut, redExtraOut);     // b0 r0 b1 r1
     const __m128 greenExtra = _mm_unpackhi_ps(blueGreenOut, redExtraOut);  // g0 e0 g1 e1
     _mm_storeu_ps(&cells[0].blue, _mm_unpacklo_ps(blueRed, greenExtra));
     _mm_storeu_ps(&cells[1].blue, _mm_unpackhi_ps(blueRed, greenExtra));
@@ -225,10 +224,10 @@ void SplatParticle(GridCell* grid, const Particle* particle, float gx, float gy,
     const __m128d red = _mm_set1_pd(particle->red);
     // 0 x colour + a whole number adds nothing only for a finite colour, and
     // only a positive falloff has a reach; otherwise every cell is worked out.
-    const bool hasReach = falloffValue > 0.0 && std::isfinite(particle->blue) &&
-                          std::isfinite(particle->green) && std::isfinite(particle->red);
-    const float beyond = hasReach ? static_cast<float>(1.0001 / (falloffValue * falloffValue))
-                                  : static_cast<float>(INFINITY);
+    const bool hasReach = falloffValue > 0.0 && std::isfinite(particle->blue) && std::isfinite(particle->green) &&
+                          std::isfinite(particle->red);
+    const float beyond =
+        hasReach ? static_cast<float>(1.0001 / (falloffValue * falloffValue)) : static_cast<float>(INFINITY);
 
     // Squared row offsets of the block's rows 0..3 and 4, 5.
     alignas(16) float dySquared[8];
@@ -327,8 +326,8 @@ inline void FinishStep(SceneState& scene, Particle* particle, GridPosition posit
 // GCC sees no effect in a function that only prefetches and drops its calls.
 __attribute__((always_inline)) inline void PrefetchSplatBlock(const GridCell* grid, GridPosition position)
 {
-    if (!(position.gx > 10.0f && position.gx < static_cast<float>(AccumulationGridWidth - 10) &&
-          position.gy > 10.0f && position.gy < static_cast<float>(AccumulationGridHeight - 10))) {
+    if (!(position.gx > 10.0f && position.gx < static_cast<float>(AccumulationGridWidth - 10) && position.gy > 10.0f &&
+          position.gy < static_cast<float>(AccumulationGridHeight - 10))) {
         return;
     }
     const char* row =

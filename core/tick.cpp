@@ -12,10 +12,7 @@ const int32_t ticksBetweenRedraws = 1500;
 
 // The clocks wrap as 32-bit integers: add in unsigned arithmetic, where
 // overflow is defined, and read the result back as signed.
-int32_t AdvanceClock(int32_t clock, uint32_t step)
-{
-    return static_cast<int32_t>(static_cast<uint32_t>(clock) + step);
-}
+int32_t AdvanceClock(int32_t clock, uint32_t step) { return static_cast<int32_t>(static_cast<uint32_t>(clock) + step); }
 
 }  // namespace
 

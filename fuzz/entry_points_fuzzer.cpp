@@ -52,7 +52,6 @@
 #include "plugin/plugin_state.h"
 #include "core/generator.h"
 
-
 namespace {
 
 const int maxSetupsPerInput = 3;
@@ -60,9 +59,8 @@ const int maxTicksPerInput = 16;
 const int maxFramesPerInput = 4;
 
 const int32_t interestingCoordinates[] = {
-    0,       1,       -1,        2,        1920,       1200,      1080,        3840,
-    2160,    1280,    1024,      768,      100,        50,        -1920,       -1200,
-    INT_MIN, INT_MAX, INT_MIN + 1, INT_MAX - 1, 1 << 30, -(1 << 30), 65535,   -65536,
+    0,   1,  -1,    2,     1920,    1200,    1080,        3840,        2160,    1280,       1024,  768,
+    100, 50, -1920, -1200, INT_MIN, INT_MAX, INT_MIN + 1, INT_MAX - 1, 1 << 30, -(1 << 30), 65535, -65536,
 };
 const int coordinateCount = sizeof(interestingCoordinates) / sizeof(interestingCoordinates[0]);
 
@@ -74,7 +72,8 @@ public:
 
     uint8_t Byte()
     {
-        if (left_ == 0) return 0;
+        if (left_ == 0)
+            return 0;
         --left_;
         return *data_++;
     }
@@ -82,14 +81,16 @@ public:
     uint32_t Word()
     {
         uint32_t value = 0;
-        for (int n = 0; n < 4; ++n) value |= static_cast<uint32_t>(Byte()) << (8 * n);
+        for (int n = 0; n < 4; ++n)
+            value |= static_cast<uint32_t>(Byte()) << (8 * n);
         return value;
     }
 
     int32_t Coordinate()
     {
         const uint8_t choice = Byte();
-        if (choice < 0xF0) return interestingCoordinates[choice % coordinateCount];
+        if (choice < 0xF0)
+            return interestingCoordinates[choice % coordinateCount];
         return static_cast<int32_t>(Word());
     }
 
@@ -115,9 +116,12 @@ struct Devices {
     SoftwareDevice* Pick(uint8_t choice)
     {
         switch (choice % 3) {
-        case 0: return a.get();
-        case 1: return b.get();
-        default: return nullptr;
+        case 0:
+            return a.get();
+        case 1:
+            return b.get();
+        default:
+            return nullptr;
         }
     }
 
@@ -138,10 +142,14 @@ bool InRange(float value, float low, float high) { return std::isfinite(value) &
 
 void CheckScene(uint32_t expectedParticles)
 {
-    if (scene.particles.count != expectedParticles) Violation("particle count differs from what the set-ups appended");
-    if (scene.ticksSinceReseed < 0 || scene.ticksSinceReseed > 1500) Violation("ticksSinceReseed out of range");
-    if (scene.equationType < 0 || scene.equationType > 10) Violation("equationType out of range");
-    if (!InRange(scene.patternScale, 50.0f, 200.0f)) Violation("patternScale out of range");
+    if (scene.particles.count != expectedParticles)
+        Violation("particle count differs from what the set-ups appended");
+    if (scene.ticksSinceReseed < 0 || scene.ticksSinceReseed > 1500)
+        Violation("ticksSinceReseed out of range");
+    if (scene.equationType < 0 || scene.equationType > 10)
+        Violation("equationType out of range");
+    if (!InRange(scene.patternScale, 50.0f, 200.0f))
+        Violation("patternScale out of range");
     if (!InRange(scene.patternOffsetX, -5.0f, 5.0f) || !InRange(scene.patternOffsetY, -5.0f, 5.0f)) {
         Violation("pattern offsets out of range");
     }
@@ -155,7 +163,8 @@ void CheckScene(uint32_t expectedParticles)
     for (uint32_t n = 0; n < scene.particles.count; ++n) {
         const Particle& p = scene.particles.records[n];
         // 500 to 3000 from a respawn; a life that runs out restarts at once.
-        if (p.lifeTicks < 1 || p.lifeTicks > 3000) Violation("lifeTicks out of range");
+        if (p.lifeTicks < 1 || p.lifeTicks > 3000)
+            Violation("lifeTicks out of range");
         if (p.pixelX < 0 || p.pixelX >= AccumulationGridWidth || p.pixelY < 0 || p.pixelY >= AccumulationGridHeight) {
             Violation("particle cell outside the grid");
         }
@@ -165,7 +174,8 @@ void CheckScene(uint32_t expectedParticles)
         // The cells a particle splatted into last, and the glow around it.
         for (int x = p.pixelX - 3; x <= p.pixelX + 2; ++x) {
             for (int y = p.pixelY - 3; y <= p.pixelY + 2; ++y) {
-                if (x < 0 || y < 0 || x >= AccumulationGridWidth || y >= AccumulationGridHeight) continue;
+                if (x < 0 || y < 0 || x >= AccumulationGridWidth || y >= AccumulationGridHeight)
+                    continue;
                 const GridCell& cell = AccumulationCell(scene, x, y);
                 if (!InRange(cell.red, 0.0f, 255.0f) || !InRange(cell.green, 0.0f, 255.0f) ||
                     !InRange(cell.blue, 0.0f, 255.0f)) {
@@ -177,7 +187,8 @@ void CheckScene(uint32_t expectedParticles)
                     Violation("glow cell out of range");
                 }
                 const uint32_t texel = scene.FullLayerTexels[y * AccumulationGridWidth + x];
-                if (texel != 0 && (texel >> 24) != 0xFFu) Violation("full-layer texel not opaque");
+                if (texel != 0 && (texel >> 24) != 0xFFu)
+                    Violation("full-layer texel not opaque");
             }
         }
     }
@@ -198,7 +209,8 @@ void CheckFrameCalls(const SoftwareDevice* device, size_t callsBefore, bool fram
     const std::vector<DeviceCall>& calls = device->Calls();
     if (!framed) {
         for (size_t n = callsBefore; n < calls.size(); ++n) {
-            if (!IsObjectCall(calls[n].kind)) Violation("a frame called a device it was not given");
+            if (!IsObjectCall(calls[n].kind))
+                Violation("a frame called a device it was not given");
         }
         return;
     }
@@ -206,15 +218,18 @@ void CheckFrameCalls(const SoftwareDevice* device, size_t callsBefore, bool fram
         Violation("a frame did not begin with BeginScene");
     }
     if (calls[callsBefore].failed) {
-        if (calls.size() != callsBefore + 1) Violation("a frame went on after a refused BeginScene");
+        if (calls.size() != callsBefore + 1)
+            Violation("a frame went on after a refused BeginScene");
         return;
     }
     int endScenes = 0;
     for (size_t n = callsBefore; n < calls.size(); ++n) {
-        if (n > callsBefore && calls[n].kind == CallKind::BeginScene) Violation("a frame began two scenes");
+        if (n > callsBefore && calls[n].kind == CallKind::BeginScene)
+            Violation("a frame began two scenes");
         endScenes += calls[n].kind == CallKind::EndScene ? 1 : 0;
     }
-    if (endScenes != 1 || calls.back().kind != CallKind::EndScene) Violation("a frame did not end its scene last");
+    if (endScenes != 1 || calls.back().kind != CallKind::EndScene)
+        Violation("a frame did not end its scene last");
 }
 
 void RunInput(const uint8_t* data, size_t size)
@@ -239,12 +254,15 @@ void RunInput(const uint8_t* data, size_t size)
             const int32_t right = input.Coordinate();
             const int32_t bottom = input.Coordinate();
             const uint32_t seed = input.Word();
-            if (setups >= maxSetupsPerInput) break;
+            if (setups >= maxSetupsPerInput)
+                break;
             ++setups;
             // The hook's 0 means not set: no limit.
-            const uint32_t limit = scene.testHooks.particleCapacity != 0 ? scene.testHooks.particleCapacity : 0xFFFFFFFFu;
+            const uint32_t limit =
+                scene.testHooks.particleCapacity != 0 ? scene.testHooks.particleCapacity : 0xFFFFFFFFu;
             const uint32_t room = limit - expectedParticles;
-            if (SetupScene(device, left, top, right, bottom, seed) != 1) Violation("set-up did not return 1");
+            if (SetupScene(device, left, top, right, bottom, seed) != 1)
+                Violation("set-up did not return 1");
             expectedParticles += room < 2000u ? room : 2000u;
             break;
         }
@@ -261,7 +279,8 @@ void RunInput(const uint8_t* data, size_t size)
         }
         case 2: {
             const int count = 1 + input.Byte() % 4;
-            for (int n = 0; n < count && ticks < maxTicksPerInput; ++n, ++ticks) UpdateScene();
+            for (int n = 0; n < count && ticks < maxTicksPerInput; ++n, ++ticks)
+                UpdateScene();
             break;
         }
         case 3: {
@@ -272,8 +291,10 @@ void RunInput(const uint8_t* data, size_t size)
             const int32_t right = input.Coordinate();
             const int32_t bottom = input.Coordinate();
             uint32_t rest[5];
-            for (uint32_t& value : rest) value = input.Word();
-            if (frames >= maxFramesPerInput) break;
+            for (uint32_t& value : rest)
+                value = input.Word();
+            if (frames >= maxFramesPerInput)
+                break;
             ++frames;
             const size_t callsBeforeA = devices.a->Calls().size();
             const size_t callsBeforeB = devices.b->Calls().size();
@@ -289,14 +310,16 @@ void RunInput(const uint8_t* data, size_t size)
             const uint32_t key = input.Word();
             const int32_t defaultValue = static_cast<int32_t>(input.Word());
             const int32_t expected = key == 1 || key == 2 ? 0 : key == 3 ? 30 : key == 7 ? 1 : defaultValue;
-            if (QueryDefaultSettings(key, defaultValue) != expected) Violation("wrong default setting");
+            if (QueryDefaultSettings(key, defaultValue) != expected)
+                Violation("wrong default setting");
             break;
         }
         case 5: {
             uint32_t values[9];
-            for (uint32_t& value : values) value = input.Word();
-            if (SetupPluginPerScreen(values[0], values[1], values[2], values[3], values[4], values[5],
-                                     values[6]) != 0) {
+            for (uint32_t& value : values)
+                value = input.Word();
+            if (SetupPluginPerScreen(values[0], values[1], values[2], values[3], values[4], values[5], values[6]) !=
+                0) {
                 Violation("SetupPluginPerScreen did not return 0");
             }
             NotificationProcedure(values[7], values[8]);
@@ -305,31 +328,36 @@ void RunInput(const uint8_t* data, size_t size)
         case 6: {
             // Off Windows there is no dialog; the window value is never used.
             const uintptr_t window = input.Word();
-            if (ConfigPlugin(reinterpret_cast<HWND>(window)) != 0) Violation("ConfigPlugin confirmed");
+            if (ConfigPlugin(reinterpret_cast<HWND>(window)) != 0)
+                Violation("ConfigPlugin confirmed");
             break;
         }
         case 7: {
             SoftwareDevice* device = devices.Pick(input.Byte());
             const CallKind kind = static_cast<CallKind>(input.Byte() % static_cast<int>(CallKind::Count_));
             const int offset = input.Byte() % 24;
-            if (device != nullptr) device->FailCall(kind, device->CallCount(kind) + offset);
+            if (device != nullptr)
+                device->FailCall(kind, device->CallCount(kind) + offset);
             break;
         }
         case 8: {
             SoftwareDevice* device = devices.Pick(input.Byte());
             const CallKind kind = static_cast<CallKind>(input.Byte() % static_cast<int>(CallKind::Count_));
-            if (device != nullptr) device->FailCall(kind, -1);
+            if (device != nullptr)
+                device->FailCall(kind, -1);
             break;
         }
         case 9: {
             SoftwareDevice* device = devices.Pick(input.Byte());
             const bool on = (input.Byte() & 1) != 0;
-            if (device != nullptr) device->FailAllCalls(on);
+            if (device != nullptr)
+                device->FailAllCalls(on);
             break;
         }
         case 10: {
             SoftwareDevice* device = devices.Pick(input.Byte());
-            if (device != nullptr) device->ClearFailures();
+            if (device != nullptr)
+                device->ClearFailures();
             break;
         }
         case 11: {
@@ -351,9 +379,12 @@ void RunInput(const uint8_t* data, size_t size)
 
     FreePlugin(0, 0, 0);
     for (SoftwareDevice* device : {devices.a.get(), devices.b.get()}) {
-        if (device->LiveObjectCount() != 0) Violation("a device reference was never released");
-        if (device->OverReleaseCount() != 0) Violation("a device reference was released twice");
-        if (device->UseAfterReleaseCount() != 0) Violation("a released device object was used");
+        if (device->LiveObjectCount() != 0)
+            Violation("a device reference was never released");
+        if (device->OverReleaseCount() != 0)
+            Violation("a device reference was released twice");
+        if (device->UseAfterReleaseCount() != 0)
+            Violation("a released device object was used");
     }
     if (devices.retiredLive != 0 || devices.retiredOverReleases != 0 || devices.retiredUsesAfterRelease != 0) {
         Violation("references of a replaced device unbalanced");

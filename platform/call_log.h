@@ -24,10 +24,10 @@ enum class CallKind {
     SetTransform,
     SetStreamSource,
     DrawPrimitive,
-    LockRect,      // IDirect3DTexture9::LockRect
-    UnlockRect,    // IDirect3DTexture9::UnlockRect
-    Lock,          // IDirect3DVertexBuffer9::Lock
-    Unlock,        // IDirect3DVertexBuffer9::Unlock
+    LockRect,    // IDirect3DTexture9::LockRect
+    UnlockRect,  // IDirect3DTexture9::UnlockRect
+    Lock,        // IDirect3DVertexBuffer9::Lock
+    Unlock,      // IDirect3DVertexBuffer9::Unlock
     AddRef,
     Release,
     Count_
@@ -120,7 +120,8 @@ public:
     void FailCall(CallKind kind, int occurrence = -1) { failRules_.push_back({kind, occurrence}); }
     void FailNextCall(CallKind kind) { FailCall(kind, CallCount(kind)); }
     void FailAllCalls(bool on) { failAll_ = on; }
-    void ClearFailures() {
+    void ClearFailures()
+    {
         failRules_.clear();
         failAll_ = false;
     }

@@ -54,10 +54,7 @@ typedef enum _D3DFORMAT {
     D3DFMT_FORCE_DWORD = 0x7fffffff
 } D3DFORMAT;
 
-typedef enum _D3DPOOL {
-    D3DPOOL_DEFAULT = 0,
-    D3DPOOL_FORCE_DWORD = 0x7fffffff
-} D3DPOOL;
+typedef enum _D3DPOOL { D3DPOOL_DEFAULT = 0, D3DPOOL_FORCE_DWORD = 0x7fffffff } D3DPOOL;
 
 typedef enum _D3DRENDERSTATETYPE {
     D3DRS_ZENABLE = 7,
@@ -193,8 +190,8 @@ struct IDirect3DVertexBuffer9 : IDirect3DResource9 {
 };
 
 struct IDirect3DDevice9 {
-    virtual HRESULT CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format,
-                                  D3DPOOL Pool, IDirect3DTexture9** ppTexture, HANDLE* pSharedHandle) = 0;
+    virtual HRESULT CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+                                  IDirect3DTexture9** ppTexture, HANDLE* pSharedHandle) = 0;
     virtual HRESULT CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
                                        IDirect3DVertexBuffer9** ppVertexBuffer, HANDLE* pSharedHandle) = 0;
     virtual HRESULT SetFVF(DWORD FVF) = 0;
@@ -203,8 +200,7 @@ struct IDirect3DDevice9 {
     virtual HRESULT SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) = 0;
     virtual HRESULT BeginScene() = 0;
     virtual HRESULT EndScene() = 0;
-    virtual HRESULT Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z,
-                          DWORD Stencil) = 0;
+    virtual HRESULT Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z, DWORD Stencil) = 0;
     virtual HRESULT SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) = 0;
     virtual HRESULT SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
                                     UINT Stride) = 0;

@@ -28,35 +28,45 @@ struct ScreenVertex {
     double r, g, b, a, u, v;        // and as they are
 };
 
-int ToChannel(double value) {
-    if (!(value > 0.0)) return 0;
-    if (value >= 255.0) return 255;
+int ToChannel(double value)
+{
+    if (!(value > 0.0))
+        return 0;
+    if (value >= 255.0)
+        return 255;
     return static_cast<int>(value + 0.5);
 }
 
-uint32_t PackColor(int a, int r, int g, int b) {
+uint32_t PackColor(int a, int r, int g, int b)
+{
     return (static_cast<uint32_t>(a) << 24) | (static_cast<uint32_t>(r) << 16) | (static_cast<uint32_t>(g) << 8) |
            static_cast<uint32_t>(b);
 }
 
 // Texel coordinates are kept within +-2^30 so that they convert to int; a
 // coordinate that far out only comes from degenerate geometry.
-double ClampTexelCoordinate(double x) {
-    if (!(x > -1073741824.0)) return -1073741824.0;  // also NaN
-    if (x > 1073741824.0) return 1073741824.0;
+double ClampTexelCoordinate(double x)
+{
+    if (!(x > -1073741824.0))
+        return -1073741824.0;  // also NaN
+    if (x > 1073741824.0)
+        return 1073741824.0;
     return x;
 }
 
 // floor() through a 32-bit conversion: on 32-bit x86 the library floor and
 // 64-bit conversions go through the x87 unit, many times slower than SSE2.
-int FloorToInt(double x) {
+int FloorToInt(double x)
+{
     int i = static_cast<int>(x);
     return i > x ? i - 1 : i;
 }
 
 // A texel index outside [0, size) wrapped into it.
-int Wrap(int index, int size) {
-    if (index >= 0 && index < size) return index;
+int Wrap(int index, int size)
+{
+    if (index >= 0 && index < size)
+        return index;
     int m = index % size;
     return m < 0 ? m + size : m;
 }
@@ -69,7 +79,8 @@ int64_t CeilPixel(int64_t subpixels) { return (subpixels + kSubpixelOne - 1) >> 
 class Pipeline {
 public:
     Pipeline(const RasterTarget& target, const RasterState& state, const RasterTexture* texture)
-        : target_(target), state_(state), texture_(texture) {}
+        : target_(target), state_(state), texture_(texture)
+    {}
     void Triangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c, bool flipWinding);
 
 private:
@@ -84,7 +95,8 @@ private:
 
 // Clips one triangle against the view volume (0 <= z <= w, |x|, |y| <= w),
 // culls it by winding and hands the pieces to the scan conversion.
-void Pipeline::Triangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c, bool flipWinding) {
+void Pipeline::Triangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c, bool flipWinding)
+{
     constexpr int kMaxVertices = 16;
     ClipVertex polygon[kMaxVertices] = {a, b, c};
     ClipVertex clipped[kMaxVertices];
@@ -93,13 +105,20 @@ void Pipeline::Triangle(const ClipVertex& a, const ClipVertex& b, const ClipVert
     // would blow up, for projections whose near plane does not already.
     auto distance = [](const ClipVertex& v, int plane) {
         switch (plane) {
-            case 0: return v.z;
-            case 1: return v.w - v.z;
-            case 2: return v.w + v.x;
-            case 3: return v.w - v.x;
-            case 4: return v.w + v.y;
-            case 5: return v.w - v.y;
-            default: return v.w - 1e-9;
+        case 0:
+            return v.z;
+        case 1:
+            return v.w - v.z;
+        case 2:
+            return v.w + v.x;
+        case 3:
+            return v.w - v.x;
+        case 4:
+            return v.w + v.y;
+        case 5:
+            return v.w - v.y;
+        default:
+            return v.w - 1e-9;
         }
     };
     for (int plane = 0; plane < 7 && count > 0; ++plane) {
@@ -109,7 +128,8 @@ void Pipeline::Triangle(const ClipVertex& a, const ClipVertex& b, const ClipVert
             const ClipVertex& next = polygon[(i + 1) % count];
             double dc = distance(current, plane);
             double dn = distance(next, plane);
-            if (dc >= 0.0) clipped[out++] = current;
+            if (dc >= 0.0)
+                clipped[out++] = current;
             if ((dc >= 0.0) != (dn >= 0.0)) {
                 double t = dc / (dc - dn);
                 ClipVertex& v = clipped[out++];
@@ -128,7 +148,8 @@ void Pipeline::Triangle(const ClipVertex& a, const ClipVertex& b, const ClipVert
         count = out;
         std::copy(clipped, clipped + count, polygon);
     }
-    if (count < 3) return;
+    if (count < 3)
+        return;
 
     ScreenVertex screen[kMaxVertices];
     double halfWidth = target_.width * 0.5;
@@ -162,9 +183,12 @@ void Pipeline::Triangle(const ClipVertex& a, const ClipVertex& b, const ClipVert
         const ScreenVertex& q = screen[(i + 1) % count];
         twiceArea += p.x * q.y - q.x * p.y;
     }
-    if (twiceArea == 0) return;
-    if (flipWinding) twiceArea = -twiceArea;
-    if (state_.cullCounterClockwise && twiceArea < 0) return;
+    if (twiceArea == 0)
+        return;
+    if (flipWinding)
+        twiceArea = -twiceArea;
+    if (state_.cullCounterClockwise && twiceArea < 0)
+        return;
 
     for (int i = 1; i + 1 < count; ++i) {
         ScreenVertex triangle[3] = {screen[0], screen[i], screen[i + 1]};
@@ -172,7 +196,8 @@ void Pipeline::Triangle(const ClipVertex& a, const ClipVertex& b, const ClipVert
     }
 }
 
-uint32_t Pipeline::Sample(double u, double v, bool bilinear) const {
+uint32_t Pipeline::Sample(double u, double v, bool bilinear) const
+{
     const RasterTexture& texture = *texture_;
     auto fetch = [&](int x, int y) -> uint32_t {
         uint32_t texel;
@@ -187,7 +212,8 @@ uint32_t Pipeline::Sample(double u, double v, bool bilinear) const {
     double y = ClampTexelCoordinate(v * texture.height - (bilinear ? 0.5 : 0.0));
     int x0 = FloorToInt(x);
     int y0 = FloorToInt(y);
-    if (!bilinear) return fetch(x0, y0);
+    if (!bilinear)
+        return fetch(x0, y0);
 
     uint32_t t00, t10, t01, t11;
     if (x0 >= 0 && y0 >= 0 && x0 + 1 < texture.width && y0 + 1 < texture.height) {
@@ -217,15 +243,19 @@ uint32_t Pipeline::Sample(double u, double v, bool bilinear) const {
 
 // Blends a shaded source pixel over the back-buffer pixel: source x (source
 // alpha or one) + destination x (inverse source alpha or zero), in integers.
-uint32_t Pipeline::Blend(uint32_t source, uint32_t destination) const {
-    if (!state_.blend) return source;
+uint32_t Pipeline::Blend(uint32_t source, uint32_t destination) const
+{
+    if (!state_.blend)
+        return source;
     const uint32_t alpha = source >> 24;
     const uint32_t sourceFactor = state_.sourceAlpha ? alpha : 255;
     const uint32_t destinationFactor = state_.inverseSourceAlpha ? 255 - alpha : 0;
     // The layers' blend, by far the most frequent, meets both often: a
     // transparent texel leaves the pixel as it is, an opaque one replaces it.
-    if (sourceFactor == 255 && destinationFactor == 0) return source;
-    if (sourceFactor == 0 && destinationFactor == 255) return destination;
+    if (sourceFactor == 255 && destinationFactor == 0)
+        return source;
+    if (sourceFactor == 0 && destinationFactor == 255)
+        return destination;
     uint32_t result = 0;
     for (int shift = 0; shift < 32; shift += 8) {
         uint32_t s = (source >> shift) & 0xFF;
@@ -238,10 +268,12 @@ uint32_t Pipeline::Blend(uint32_t source, uint32_t destination) const {
 // Scan-converts one triangle: top-left fill rule on 1/256-pixel positions,
 // samples at integer pixel positions. Coverage is decided in integers;
 // depth and the attributes divided by w are stepped across the row.
-void Pipeline::Rasterize(const ScreenVertex* input) {
+void Pipeline::Rasterize(const ScreenVertex* input)
+{
     ScreenVertex v[3] = {input[0], input[1], input[2]};
     int64_t area = (v[1].x - v[0].x) * (v[2].y - v[0].y) - (v[2].x - v[0].x) * (v[1].y - v[0].y);
-    if (area == 0) return;
+    if (area == 0)
+        return;
     if (area < 0) {
         std::swap(v[1], v[2]);
         area = -area;
@@ -255,7 +287,8 @@ void Pipeline::Rasterize(const ScreenVertex* input) {
     const int x1 = static_cast<int>(std::min<int64_t>(FloorPixel(maxX), target_.width - 1));
     const int y0 = static_cast<int>(std::max<int64_t>(CeilPixel(minY), 0));
     const int y1 = static_cast<int>(std::min<int64_t>(FloorPixel(maxY), target_.height - 1));
-    if (x0 > x1 || y0 > y1) return;
+    if (x0 > x1 || y0 > y1)
+        return;
 
     // Edge k runs from vertex k+1 to vertex k+2 and weighs vertex k; it is
     // positive inside. A pixel exactly on an edge belongs to the triangle only
@@ -309,7 +342,8 @@ void Pipeline::Rasterize(const ScreenVertex* input) {
     int active[kCount];
     int activeCount = 0;
     active[activeCount++] = kDepth;
-    if (texture != nullptr || !flatColor) active[activeCount++] = kInvW;
+    if (texture != nullptr || !flatColor)
+        active[activeCount++] = kInvW;
     if (texture != nullptr) {
         active[activeCount++] = kU;
         active[activeCount++] = kV;
@@ -324,7 +358,8 @@ void Pipeline::Rasterize(const ScreenVertex* input) {
     const double invArea = 1.0 / double(area);
     double stepX[kCount] = {};  // change per pixel to the right
     for (int q = 0; q < kCount; ++q)
-        for (int k = 0; k < 3; ++k) stepX[q] += double(-edges[k].dy * kSubpixelOne) * invArea * values[k][q];
+        for (int k = 0; k < 3; ++k)
+            stepX[q] += double(-edges[k].dy * kSubpixelOne) * invArea * values[k][q];
 
     for (int py = y0; py <= y1; ++py) {
         const int64_t sy = int64_t(py) * kSubpixelOne;
@@ -339,9 +374,11 @@ void Pipeline::Rasterize(const ScreenVertex* input) {
             const int64_t c = e[k] + edges[k].bias;  // inside while c + step * n >= 0
             const int64_t step = -edges[k].dy * kSubpixelOne;
             if (step == 0) {
-                if (c < 0) first = last + 1;
+                if (c < 0)
+                    first = last + 1;
             } else if (step > 0) {
-                if (c < 0) first = std::max(first, (-c + step - 1) / step);
+                if (c < 0)
+                    first = std::max(first, (-c + step - 1) / step);
             } else {
                 if (c < 0)
                     first = last + 1;
@@ -349,7 +386,8 @@ void Pipeline::Rasterize(const ScreenVertex* input) {
                     last = std::min(last, c / -step);
             }
         }
-        if (first > last) continue;
+        if (first > last)
+            continue;
 
         double at[kCount];
         for (int i = 0; i < activeCount; ++i) {
@@ -386,7 +424,8 @@ void Pipeline::Rasterize(const ScreenVertex* input) {
                 colorRow[px] = Blend(PackColor(a, r, g, b), colorRow[px]);
                 depthRow[px] = depth;
             }
-            for (int i = 0; i < activeCount; ++i) at[active[i]] += stepX[active[i]];
+            for (int i = 0; i < activeCount; ++i)
+                at[active[i]] += stepX[active[i]];
         }
     }
 }
@@ -394,7 +433,8 @@ void Pipeline::Rasterize(const ScreenVertex* input) {
 }  // namespace
 
 void DrawTriangleStrip(const RasterTarget& target, const RasterState& state, const RasterTexture* texture,
-                       const uint8_t* vertices, UINT stride, UINT triangles) {
+                       const uint8_t* vertices, UINT stride, UINT triangles)
+{
     // Combined transform v' = v . World . View . Projection (row vectors).
     double wvp[4][4];
     {
@@ -402,13 +442,15 @@ void DrawTriangleStrip(const RasterTarget& target, const RasterState& state, con
         for (int r = 0; r < 4; ++r)
             for (int c = 0; c < 4; ++c) {
                 double sum = 0.0;
-                for (int k = 0; k < 4; ++k) sum += double(state.world.m[r][k]) * state.view.m[k][c];
+                for (int k = 0; k < 4; ++k)
+                    sum += double(state.world.m[r][k]) * state.view.m[k][c];
                 wv[r][c] = sum;
             }
         for (int r = 0; r < 4; ++r)
             for (int c = 0; c < 4; ++c) {
                 double sum = 0.0;
-                for (int k = 0; k < 4; ++k) sum += wv[r][k] * state.projection.m[k][c];
+                for (int k = 0; k < 4; ++k)
+                    sum += wv[r][k] * state.projection.m[k][c];
                 wvp[r][c] = sum;
             }
     }
@@ -425,7 +467,8 @@ void DrawTriangleStrip(const RasterTarget& target, const RasterState& state, con
         D3DCOLOR diffuse;
         std::memcpy(&diffuse, bytes + 12, 4);
         // No lights and a zero material: only the vertex's alpha survives.
-        if (state.lighting) diffuse &= 0xFF000000u;
+        if (state.lighting)
+            diffuse &= 0xFF000000u;
         vertex.a = double(diffuse >> 24);
         vertex.r = double((diffuse >> 16) & 0xFF);
         vertex.g = double((diffuse >> 8) & 0xFF);

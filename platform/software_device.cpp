@@ -50,13 +50,16 @@ const StateRule kSamplerStateRules[] = {
 };
 
 template <size_t N>
-bool Settable(const StateRule (&rules)[N], DWORD state, DWORD value) {
+bool Settable(const StateRule (&rules)[N], DWORD state, DWORD value)
+{
     for (const StateRule& rule : rules)
-        if (rule.state == state) return value < 32 && (rule.settable & Bit(value)) != 0;
+        if (rule.state == state)
+            return value < 32 && (rule.settable & Bit(value)) != 0;
     return false;
 }
 
-D3DMATRIX Identity() {
+D3DMATRIX Identity()
+{
     D3DMATRIX m = {};
     m._11 = m._22 = m._33 = m._44 = 1.0f;
     return m;
@@ -74,26 +77,31 @@ SoftwareTexture::SoftwareTexture(SoftwareDevice* device, int id, UINT width, UIN
       width_(static_cast<int>(width)),
       height_(static_cast<int>(height)),
       dynamic_(dynamic),
-      pitch_(static_cast<int>(width) * 4 + 64) {}
+      pitch_(static_cast<int>(width) * 4 + 64)
+{}
 
 ULONG SoftwareTexture::AddRef() { return device_->CountReference(this, CallKind::AddRef); }
 ULONG SoftwareTexture::Release() { return device_->CountReference(this, CallKind::Release); }
-HRESULT SoftwareTexture::LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags) {
+HRESULT SoftwareTexture::LockRect(UINT Level, D3DLOCKED_RECT* pLockedRect, const RECT* pRect, DWORD Flags)
+{
     return device_->TextureLockRect(this, Level, pLockedRect, pRect, Flags);
 }
 HRESULT SoftwareTexture::UnlockRect(UINT Level) { return device_->ObjectUnlock(this, CallKind::UnlockRect, Level); }
 
-uint32_t SoftwareTexture::Texel(int x, int y) const {
+uint32_t SoftwareTexture::Texel(int x, int y) const
+{
     uint32_t texel;
     std::memcpy(&texel, memory_.data() + static_cast<size_t>(y) * pitch_ + static_cast<size_t>(x) * 4, 4);
     return texel;
 }
 
-void SoftwareTexture::SetTexel(int x, int y, uint32_t value) {
+void SoftwareTexture::SetTexel(int x, int y, uint32_t value)
+{
     std::memcpy(memory_.data() + static_cast<size_t>(y) * pitch_ + static_cast<size_t>(x) * 4, &value, 4);
 }
 
-void SoftwareTexture::CopyTexels(std::vector<uint32_t>& out) const {
+void SoftwareTexture::CopyTexels(std::vector<uint32_t>& out) const
+{
     if (destroyed_) {
         out.clear();
         return;
@@ -106,7 +114,8 @@ void SoftwareTexture::CopyTexels(std::vector<uint32_t>& out) const {
 
 ULONG SoftwareVertexBuffer::AddRef() { return device_->CountReference(this, CallKind::AddRef); }
 ULONG SoftwareVertexBuffer::Release() { return device_->CountReference(this, CallKind::Release); }
-HRESULT SoftwareVertexBuffer::Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags) {
+HRESULT SoftwareVertexBuffer::Lock(UINT OffsetToLock, UINT SizeToLock, void** ppbData, DWORD Flags)
+{
     return device_->BufferLock(this, OffsetToLock, SizeToLock, ppbData, Flags);
 }
 HRESULT SoftwareVertexBuffer::Unlock() { return device_->ObjectUnlock(this, CallKind::Unlock, 0); }
@@ -118,16 +127,22 @@ SoftwareDevice::SoftwareDevice(int width, int height)
     : width_(width > 0 ? width : 1),
       height_(height > 0 ? height : 1),
       backBuffer_(static_cast<size_t>(width_) * height_, 0u),
-      depthBuffer_(static_cast<size_t>(width_) * height_, 1.0f) {
-    for (const StateRule& rule : kRenderStateRules) renderStates_[rule.state] = rule.defaultValue;
-    for (const StateRule& rule : kSamplerStateRules) samplerStates_[rule.state] = rule.defaultValue;
-    for (D3DMATRIX& m : transforms_) m = Identity();
+      depthBuffer_(static_cast<size_t>(width_) * height_, 1.0f)
+{
+    for (const StateRule& rule : kRenderStateRules)
+        renderStates_[rule.state] = rule.defaultValue;
+    for (const StateRule& rule : kSamplerStateRules)
+        samplerStates_[rule.state] = rule.defaultValue;
+    for (D3DMATRIX& m : transforms_)
+        m = Identity();
 }
 
 SoftwareDevice::~SoftwareDevice() = default;  // objects_ frees every object, zombie or not
 
-void SoftwareDevice::SetCostFreeMode(bool on) {
-    if (on == costFree_) return;
+void SoftwareDevice::SetCostFreeMode(bool on)
+{
+    if (on == costFree_)
+        return;
     costFree_ = on;
     if (on) {
         savedRecording_ = Recording();
@@ -137,28 +152,35 @@ void SoftwareDevice::SetCostFreeMode(bool on) {
     }
 }
 
-uint32_t SoftwareDevice::SentinelWord(uint32_t fillIndex) {
+uint32_t SoftwareDevice::SentinelWord(uint32_t fillIndex)
+{
     return 0xDEADBEEFu ^ ((fillIndex * 0x00010307u) & 0x00FFFFFFu);
 }
 
-void SoftwareDevice::FillSentinel(std::vector<uint8_t>& memory, DWORD lockFlags) {
-    if (costFree_ || sentinelMode_ == SentinelMode::Off || (lockFlags & D3DLOCK_DISCARD) == 0) return;
+void SoftwareDevice::FillSentinel(std::vector<uint8_t>& memory, DWORD lockFlags)
+{
+    if (costFree_ || sentinelMode_ == SentinelMode::Off || (lockFlags & D3DLOCK_DISCARD) == 0)
+        return;
     uint32_t word = SentinelWord(sentinelFills_++);
     uint8_t pattern[4];
     std::memcpy(pattern, &word, 4);
-    for (size_t i = 0; i < memory.size(); ++i) memory[i] = pattern[i & 3];
+    for (size_t i = 0; i < memory.size(); ++i)
+        memory[i] = pattern[i & 3];
 }
 
 // ---------------------------------------------------------------------------
 // Objects and references
 
-SoftwareObject* SoftwareDevice::Find(const IUnknown_standin* object) const {
+SoftwareObject* SoftwareDevice::Find(const IUnknown_standin* object) const
+{
     const SoftwareObject* found = dynamic_cast<const SoftwareObject*>(object);
-    if (found == nullptr || found->device_ != this) return nullptr;
+    if (found == nullptr || found->device_ != this)
+        return nullptr;
     return const_cast<SoftwareObject*>(found);
 }
 
-int SoftwareDevice::IdOf(const IDirect3DResource9* object) {
+int SoftwareDevice::IdOf(const IDirect3DResource9* object)
+{
     const SoftwareObject* found = dynamic_cast<const SoftwareObject*>(object);
     return found == nullptr ? 0 : found->Id();
 }
@@ -166,7 +188,8 @@ int SoftwareDevice::IdOf(const IDirect3DResource9* object) {
 // AddRef or Release. Neither can be made to fail; on an object whose count
 // is already 0 they return 0 and count a use after release or an
 // over-release.
-ULONG SoftwareDevice::CountReference(SoftwareObject* object, CallKind kind) {
+ULONG SoftwareDevice::CountReference(SoftwareObject* object, CallKind kind)
+{
     Open(kind);
     DeviceCall call(kind);
     call.objectId = object->id_;
@@ -178,12 +201,15 @@ ULONG SoftwareDevice::CountReference(SoftwareObject* object, CallKind kind) {
     }
     const ULONG count = adding ? ++object->refCount_ : --object->refCount_;
     Record(call, static_cast<HRESULT>(count), false);
-    if (count == 0) DestroyIfUnused(object);
+    if (count == 0)
+        DestroyIfUnused(object);
     return count;
 }
 
-bool SoftwareDevice::UsedAfterRelease(const SoftwareObject& object) {
-    if (object.refCount_ != 0) return false;
+bool SoftwareDevice::UsedAfterRelease(const SoftwareObject& object)
+{
+    if (object.refCount_ != 0)
+        return false;
     ++usesAfterRelease_;
     return true;
 }
@@ -193,11 +219,15 @@ bool SoftwareDevice::UsedAfterRelease(const SoftwareObject& object) {
 // before the old one is let go, so rebinding the same object never destroys
 // it on the way.
 template <typename Object>
-HRESULT SoftwareDevice::Bind(Object*& slot, Object* object, const void* given) {
-    if (given != nullptr && object == nullptr) return D3DERR_INVALIDCALL;
-    if (object != nullptr && UsedAfterRelease(*object)) return D3DERR_INVALIDCALL;
+HRESULT SoftwareDevice::Bind(Object*& slot, Object* object, const void* given)
+{
+    if (given != nullptr && object == nullptr)
+        return D3DERR_INVALIDCALL;
+    if (object != nullptr && UsedAfterRelease(*object))
+        return D3DERR_INVALIDCALL;
     Object* previous = slot;
-    if (object != nullptr) ++object->bindings_;
+    if (object != nullptr)
+        ++object->bindings_;
     slot = object;
     if (previous != nullptr) {
         --previous->bindings_;
@@ -206,7 +236,8 @@ HRESULT SoftwareDevice::Bind(Object*& slot, Object* object, const void* given) {
     return S_OK;
 }
 
-void SoftwareDevice::DestroyIfUnused(SoftwareObject* object) {
+void SoftwareDevice::DestroyIfUnused(SoftwareObject* object)
+{
     if (object->refCount_ == 0 && object->bindings_ == 0 && !object->destroyed_) {
         object->destroyed_ = true;
         object->locked_ = false;
@@ -214,33 +245,41 @@ void SoftwareDevice::DestroyIfUnused(SoftwareObject* object) {
     }
 }
 
-int SoftwareDevice::LiveObjectCount() const {
+int SoftwareDevice::LiveObjectCount() const
+{
     return static_cast<int>(std::count_if(objects_.begin(), objects_.end(),
                                           [](const std::unique_ptr<SoftwareObject>& o) { return o->refCount_ > 0; }));
 }
 
-int SoftwareDevice::ExistingObjectCount() const {
+int SoftwareDevice::ExistingObjectCount() const
+{
     return static_cast<int>(std::count_if(objects_.begin(), objects_.end(),
                                           [](const std::unique_ptr<SoftwareObject>& o) { return !o->destroyed_; }));
 }
 
-SoftwareTexture* SoftwareDevice::TextureById(int id) const {
-    if (id < 1 || id > static_cast<int>(objects_.size())) return nullptr;
+SoftwareTexture* SoftwareDevice::TextureById(int id) const
+{
+    if (id < 1 || id > static_cast<int>(objects_.size()))
+        return nullptr;
     return dynamic_cast<SoftwareTexture*>(objects_[id - 1].get());
 }
 
-bool SoftwareDevice::ReadTexels(IDirect3DTexture9* texture, std::vector<uint32_t>& out, int& width, int& height) {
+bool SoftwareDevice::ReadTexels(IDirect3DTexture9* texture, std::vector<uint32_t>& out, int& width, int& height)
+{
     const SoftwareTexture* software = dynamic_cast<const SoftwareTexture*>(texture);
-    if (software == nullptr || software->IsDestroyed()) return false;
+    if (software == nullptr || software->IsDestroyed())
+        return false;
     software->CopyTexels(out);
     width = software->Width();
     height = software->Height();
     return true;
 }
 
-bool SoftwareDevice::ReadVertexBytes(IDirect3DVertexBuffer9* buffer, std::vector<uint8_t>& out) {
+bool SoftwareDevice::ReadVertexBytes(IDirect3DVertexBuffer9* buffer, std::vector<uint8_t>& out)
+{
     const SoftwareVertexBuffer* software = dynamic_cast<const SoftwareVertexBuffer*>(buffer);
-    if (software == nullptr || software->IsDestroyed()) return false;
+    if (software == nullptr || software->IsDestroyed())
+        return false;
     out = software->Bytes();
     return true;
 }
@@ -248,8 +287,9 @@ bool SoftwareDevice::ReadVertexBytes(IDirect3DVertexBuffer9* buffer, std::vector
 // ---------------------------------------------------------------------------
 // Creation
 
-HRESULT SoftwareDevice::CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format,
-                                      D3DPOOL Pool, IDirect3DTexture9** ppTexture, HANDLE* pSharedHandle) {
+HRESULT SoftwareDevice::CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage, D3DFORMAT Format, D3DPOOL Pool,
+                                      IDirect3DTexture9** ppTexture, HANDLE* pSharedHandle)
+{
     DeviceCall call(CallKind::CreateTexture);
     call.width = Width;
     call.height = Height;
@@ -258,13 +298,14 @@ HRESULT SoftwareDevice::CreateTexture(UINT Width, UINT Height, UINT Levels, DWOR
     call.format = Format;
     call.pool = Pool;
     call.sharedHandleGiven = pSharedHandle != nullptr;
-    if (ppTexture != nullptr) *ppTexture = nullptr;
+    if (ppTexture != nullptr)
+        *ppTexture = nullptr;
     return Call(
         call,
         [&]() -> HRESULT {
             // Shared handles need Direct3D 9Ex.
-            if (ppTexture == nullptr || Width == 0 || Height == 0 || Width > 16384 || Height > 16384 ||
-                Levels != 1 || Format != D3DFMT_A8R8G8B8 || Pool != D3DPOOL_DEFAULT || pSharedHandle != nullptr)
+            if (ppTexture == nullptr || Width == 0 || Height == 0 || Width > 16384 || Height > 16384 || Levels != 1 ||
+                Format != D3DFMT_A8R8G8B8 || Pool != D3DPOOL_DEFAULT || pSharedHandle != nullptr)
                 return D3DERR_INVALIDCALL;
             call.objectId = ObjectCount() + 1;
             auto* texture = new SoftwareTexture(this, call.objectId, Width, Height, (Usage & D3DUSAGE_DYNAMIC) != 0);
@@ -278,14 +319,16 @@ HRESULT SoftwareDevice::CreateTexture(UINT Width, UINT Height, UINT Levels, DWOR
 // The usage is recorded and otherwise ignored: every vertex buffer can be
 // locked, as on a real device.
 HRESULT SoftwareDevice::CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, D3DPOOL Pool,
-                                           IDirect3DVertexBuffer9** ppVertexBuffer, HANDLE* pSharedHandle) {
+                                           IDirect3DVertexBuffer9** ppVertexBuffer, HANDLE* pSharedHandle)
+{
     DeviceCall call(CallKind::CreateVertexBuffer);
     call.length = Length;
     call.usage = Usage;
     call.fvf = FVF;
     call.pool = Pool;
     call.sharedHandleGiven = pSharedHandle != nullptr;
-    if (ppVertexBuffer != nullptr) *ppVertexBuffer = nullptr;
+    if (ppVertexBuffer != nullptr)
+        *ppVertexBuffer = nullptr;
     return Call(
         call,
         [&]() -> HRESULT {
@@ -305,15 +348,18 @@ HRESULT SoftwareDevice::CreateVertexBuffer(UINT Length, DWORD Usage, DWORD FVF, 
 // flags other than D3DLOCK_DISCARD are recorded and otherwise ignored.
 
 HRESULT SoftwareDevice::TextureLockRect(SoftwareTexture* texture, UINT level, D3DLOCKED_RECT* lockedRect,
-                                        const RECT* rect, DWORD flags) {
+                                        const RECT* rect, DWORD flags)
+{
     DeviceCall call(CallKind::LockRect);
     call.objectId = texture->id_;
     call.level = level;
     call.rectGiven = rect != nullptr;
     call.flags = flags;
-    if (lockedRect != nullptr) *lockedRect = D3DLOCKED_RECT{0, nullptr};
+    if (lockedRect != nullptr)
+        *lockedRect = D3DLOCKED_RECT{0, nullptr};
     return Call(call, [&]() -> HRESULT {
-        if (UsedAfterRelease(*texture)) return D3DERR_INVALIDCALL;
+        if (UsedAfterRelease(*texture))
+            return D3DERR_INVALIDCALL;
         // A default-pool texture is lockable only when dynamic.
         if (lockedRect == nullptr || level != 0 || rect != nullptr || texture->locked_ || !texture->dynamic_)
             return D3DERR_INVALIDCALL;
@@ -325,20 +371,24 @@ HRESULT SoftwareDevice::TextureLockRect(SoftwareTexture* texture, UINT level, D3
     });
 }
 
-HRESULT SoftwareDevice::BufferLock(SoftwareVertexBuffer* buffer, UINT offset, UINT size, void** data, DWORD flags) {
+HRESULT SoftwareDevice::BufferLock(SoftwareVertexBuffer* buffer, UINT offset, UINT size, void** data, DWORD flags)
+{
     DeviceCall call(CallKind::Lock);
     call.objectId = buffer->id_;
     call.offset = offset;
     call.size = size;
     call.flags = flags;
-    if (data != nullptr) *data = nullptr;
+    if (data != nullptr)
+        *data = nullptr;
     return Call(call, [&]() -> HRESULT {
-        if (UsedAfterRelease(*buffer)) return D3DERR_INVALIDCALL;
+        if (UsedAfterRelease(*buffer))
+            return D3DERR_INVALIDCALL;
         // Offset and size 0 together lock the whole buffer; size 0 alone
         // locks from the offset to the end.
         const uint64_t length = buffer->memory_.size();
         const uint64_t end = size == 0 ? length : uint64_t(offset) + size;
-        if (data == nullptr || buffer->locked_ || offset >= length || end > length) return D3DERR_INVALIDCALL;
+        if (data == nullptr || buffer->locked_ || offset >= length || end > length)
+            return D3DERR_INVALIDCALL;
         buffer->locked_ = true;
         FillSentinel(buffer->memory_, flags);
         *data = buffer->memory_.data() + offset;
@@ -346,13 +396,16 @@ HRESULT SoftwareDevice::BufferLock(SoftwareVertexBuffer* buffer, UINT offset, UI
     });
 }
 
-HRESULT SoftwareDevice::ObjectUnlock(SoftwareObject* object, CallKind kind, UINT level) {
+HRESULT SoftwareDevice::ObjectUnlock(SoftwareObject* object, CallKind kind, UINT level)
+{
     DeviceCall call(kind);
     call.objectId = object->id_;
     call.level = level;
     return Call(call, [&]() -> HRESULT {
-        if (UsedAfterRelease(*object)) return D3DERR_INVALIDCALL;
-        if (level != 0 || !object->locked_) return D3DERR_INVALIDCALL;
+        if (UsedAfterRelease(*object))
+            return D3DERR_INVALIDCALL;
+        if (level != 0 || !object->locked_)
+            return D3DERR_INVALIDCALL;
         object->locked_ = false;
         return S_OK;
     });
@@ -361,40 +414,47 @@ HRESULT SoftwareDevice::ObjectUnlock(SoftwareObject* object, CallKind kind, UINT
 // ---------------------------------------------------------------------------
 // State
 
-HRESULT SoftwareDevice::SetFVF(DWORD FVF) {
+HRESULT SoftwareDevice::SetFVF(DWORD FVF)
+{
     DeviceCall call(CallKind::SetFVF);
     call.fvf = FVF;
     return Call(call, [&]() -> HRESULT {
-        if (FVF != 0 && FVF != kStripVertexFormat) return D3DERR_INVALIDCALL;
+        if (FVF != 0 && FVF != kStripVertexFormat)
+            return D3DERR_INVALIDCALL;
         fvf_ = FVF;
         return S_OK;
     });
 }
 
-HRESULT SoftwareDevice::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value) {
+HRESULT SoftwareDevice::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value)
+{
     DeviceCall call(CallKind::SetRenderState);
     call.stateType = static_cast<DWORD>(State);
     call.value = Value;
     return Call(call, [&]() -> HRESULT {
-        if (!Settable(kRenderStateRules, State, Value)) return D3DERR_INVALIDCALL;
+        if (!Settable(kRenderStateRules, State, Value))
+            return D3DERR_INVALIDCALL;
         renderStates_[State] = Value;
         return S_OK;
     });
 }
 
-HRESULT SoftwareDevice::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value) {
+HRESULT SoftwareDevice::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type, DWORD Value)
+{
     DeviceCall call(CallKind::SetSamplerState);
     call.stage = Sampler;
     call.stateType = static_cast<DWORD>(Type);
     call.value = Value;
     return Call(call, [&]() -> HRESULT {
-        if (Sampler != 0 || !Settable(kSamplerStateRules, Type, Value)) return D3DERR_INVALIDCALL;
+        if (Sampler != 0 || !Settable(kSamplerStateRules, Type, Value))
+            return D3DERR_INVALIDCALL;
         samplerStates_[Type] = Value;
         return S_OK;
     });
 }
 
-HRESULT SoftwareDevice::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) {
+HRESULT SoftwareDevice::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture)
+{
     SoftwareTexture* texture = dynamic_cast<SoftwareTexture*>(Find(pTexture));
     DeviceCall call(CallKind::SetTexture);
     call.stage = Stage;
@@ -403,7 +463,8 @@ HRESULT SoftwareDevice::SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture)
 }
 
 HRESULT SoftwareDevice::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
-                                        UINT Stride) {
+                                        UINT Stride)
+{
     SoftwareVertexBuffer* buffer = dynamic_cast<SoftwareVertexBuffer*>(Find(pStreamData));
     DeviceCall call(CallKind::SetStreamSource);
     call.stage = StreamNumber;
@@ -420,39 +481,50 @@ HRESULT SoftwareDevice::SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer
     });
 }
 
-HRESULT SoftwareDevice::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) {
+HRESULT SoftwareDevice::SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix)
+{
     DeviceCall call(CallKind::SetTransform);
     call.stateType = static_cast<DWORD>(State);
     call.matrixGiven = pMatrix != nullptr;
-    if (pMatrix != nullptr) call.matrix = *pMatrix;
+    if (pMatrix != nullptr)
+        call.matrix = *pMatrix;
     return Call(call, [&]() -> HRESULT {
         const int index = TransformIndex(State);
-        if (pMatrix == nullptr || index < 0) return D3DERR_INVALIDCALL;
+        if (pMatrix == nullptr || index < 0)
+            return D3DERR_INVALIDCALL;
         transforms_[index] = *pMatrix;
         return S_OK;
     });
 }
 
-int SoftwareDevice::TransformIndex(DWORD type) {
+int SoftwareDevice::TransformIndex(DWORD type)
+{
     switch (type) {
-        case D3DTS_WORLD: return kWorld;
-        case D3DTS_VIEW: return kView;
-        case D3DTS_PROJECTION: return kProjection;
-        default: return -1;
+    case D3DTS_WORLD:
+        return kWorld;
+    case D3DTS_VIEW:
+        return kView;
+    case D3DTS_PROJECTION:
+        return kProjection;
+    default:
+        return -1;
     }
 }
 
-DWORD SoftwareDevice::RenderState(D3DRENDERSTATETYPE state) const {
+DWORD SoftwareDevice::RenderState(D3DRENDERSTATETYPE state) const
+{
     const DWORD index = static_cast<DWORD>(state);
     return index < static_cast<DWORD>(kRenderStates) ? renderStates_[index] : 0;
 }
 
-DWORD SoftwareDevice::SamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type) const {
+DWORD SoftwareDevice::SamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type) const
+{
     const DWORD index = static_cast<DWORD>(type);
     return sampler == 0 && index < static_cast<DWORD>(kSamplerStates) ? samplerStates_[index] : 0;
 }
 
-D3DMATRIX SoftwareDevice::Transform(D3DTRANSFORMSTATETYPE state) const {
+D3DMATRIX SoftwareDevice::Transform(D3DTRANSFORMSTATETYPE state) const
+{
     const int index = TransformIndex(state);
     return index < 0 ? Identity() : transforms_[index];
 }
@@ -460,10 +532,12 @@ D3DMATRIX SoftwareDevice::Transform(D3DTRANSFORMSTATETYPE state) const {
 // ---------------------------------------------------------------------------
 // Scenes, Clear and DrawPrimitive
 
-HRESULT SoftwareDevice::BeginScene() {
+HRESULT SoftwareDevice::BeginScene()
+{
     DeviceCall call(CallKind::BeginScene);
     return Call(call, [&]() -> HRESULT {
-        if (inScene_) return D3DERR_INVALIDCALL;
+        if (inScene_)
+            return D3DERR_INVALIDCALL;
         inScene_ = true;
         sceneDrawCount_ = 0;
         sceneClear_ = SceneClear{};
@@ -471,10 +545,12 @@ HRESULT SoftwareDevice::BeginScene() {
     });
 }
 
-HRESULT SoftwareDevice::EndScene() {
+HRESULT SoftwareDevice::EndScene()
+{
     DeviceCall call(CallKind::EndScene);
     return Call(call, [&]() -> HRESULT {
-        if (!inScene_) return D3DERR_INVALIDCALL;
+        if (!inScene_)
+            return D3DERR_INVALIDCALL;
         inScene_ = false;
         return S_OK;
     });
@@ -482,8 +558,8 @@ HRESULT SoftwareDevice::EndScene() {
 
 // The whole target and depth buffer only: no rectangles and, the depth
 // buffer having no stencil bits, no stencil.
-HRESULT SoftwareDevice::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z,
-                              DWORD Stencil) {
+HRESULT SoftwareDevice::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z, DWORD Stencil)
+{
     DeviceCall call(CallKind::Clear);
     call.rectCount = Count;
     call.rectsGiven = pRects != nullptr;
@@ -495,38 +571,49 @@ HRESULT SoftwareDevice::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D
         const bool target = (Flags & D3DCLEAR_TARGET) != 0;
         const bool depth = (Flags & D3DCLEAR_ZBUFFER) != 0;
         if (Count != 0 || pRects != nullptr || (!target && !depth) ||
-            (Flags & ~static_cast<DWORD>(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER)) != 0 || (depth && !(Z >= 0.0f && Z <= 1.0f)))
+            (Flags & ~static_cast<DWORD>(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER)) != 0 ||
+            (depth && !(Z >= 0.0f && Z <= 1.0f)))
             return D3DERR_INVALIDCALL;
         sceneClear_ = SceneClear{Flags, Color, Z};
-        if (costFree_) return S_OK;
-        if (target) std::fill(backBuffer_.begin(), backBuffer_.end(), Color);
-        if (depth) std::fill(depthBuffer_.begin(), depthBuffer_.end(), Z);
+        if (costFree_)
+            return S_OK;
+        if (target)
+            std::fill(backBuffer_.begin(), backBuffer_.end(), Color);
+        if (depth)
+            std::fill(depthBuffer_.begin(), depthBuffer_.end(), Z);
         return S_OK;
     });
 }
 
-HRESULT SoftwareDevice::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount) {
+HRESULT SoftwareDevice::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT StartVertex, UINT PrimitiveCount)
+{
     DeviceCall call(CallKind::DrawPrimitive);
     call.primitiveType = PrimitiveType;
     call.startVertex = StartVertex;
     call.primitiveCount = PrimitiveCount;
     return Call(call, [&]() -> HRESULT {
-        if (PrimitiveType != D3DPT_TRIANGLESTRIP) return D3DERR_INVALIDCALL;
+        if (PrimitiveType != D3DPT_TRIANGLESTRIP)
+            return D3DERR_INVALIDCALL;
         const HRESULT result = Draw(StartVertex, PrimitiveCount);
-        if (SUCCEEDED(result)) RememberDraw(StartVertex, PrimitiveCount);
+        if (SUCCEEDED(result))
+            RememberDraw(StartVertex, PrimitiveCount);
         return result;
     });
 }
 
 // Checks a strip draw and, unless cost-free, rasterizes it.
-HRESULT SoftwareDevice::Draw(UINT startVertex, UINT primitiveCount) {
-    if (!inScene_ || fvf_ != kStripVertexFormat || stream_ == nullptr) return D3DERR_INVALIDCALL;
-    if (primitiveCount == 0) return S_OK;
+HRESULT SoftwareDevice::Draw(UINT startVertex, UINT primitiveCount)
+{
+    if (!inScene_ || fvf_ != kStripVertexFormat || stream_ == nullptr)
+        return D3DERR_INVALIDCALL;
+    if (primitiveCount == 0)
+        return S_OK;
     const uint64_t vertexCount = uint64_t(primitiveCount) + 2;
     const uint64_t firstByte = uint64_t(streamOffset_) + uint64_t(startVertex) * streamStride_;
     if (firstByte + (vertexCount - 1) * streamStride_ + kStripVertexBytes > stream_->memory_.size())
         return D3DERR_INVALIDCALL;
-    if (costFree_) return S_OK;
+    if (costFree_)
+        return S_OK;
 
     const RasterTarget target = {backBuffer_.data(), depthBuffer_.data(), width_, height_};
     RasterState state;
@@ -541,13 +628,15 @@ HRESULT SoftwareDevice::Draw(UINT startVertex, UINT primitiveCount) {
     state.minifyLinear = samplerStates_[D3DSAMP_MINFILTER] != D3DTEXF_POINT;
     state.magnifyLinear = samplerStates_[D3DSAMP_MAGFILTER] != D3DTEXF_POINT;
     RasterTexture texture = {};
-    if (texture_ != nullptr) texture = {texture_->memory_.data(), texture_->width_, texture_->height_, texture_->pitch_};
+    if (texture_ != nullptr)
+        texture = {texture_->memory_.data(), texture_->width_, texture_->height_, texture_->pitch_};
     DrawTriangleStrip(target, state, texture_ != nullptr ? &texture : nullptr, stream_->memory_.data() + firstByte,
                       streamStride_, primitiveCount);
     return S_OK;
 }
 
-void SoftwareDevice::RememberDraw(UINT startVertex, UINT primitiveCount) {
+void SoftwareDevice::RememberDraw(UINT startVertex, UINT primitiveCount)
+{
     if (sceneDrawCount_ < kSceneDrawCapacity) {
         SceneDraw& draw = sceneDraws_[sceneDrawCount_];
         draw.type = D3DPT_TRIANGLESTRIP;
@@ -562,5 +651,6 @@ void SoftwareDevice::RememberDraw(UINT startVertex, UINT primitiveCount) {
         draw.view = transforms_[kView];
         draw.projection = transforms_[kProjection];
     }
-    if (sceneDrawCount_ < 0x7FFFFFFF) ++sceneDrawCount_;
+    if (sceneDrawCount_ < 0x7FFFFFFF)
+        ++sceneDrawCount_;
 }

@@ -157,8 +157,7 @@ public:
     HRESULT SetTexture(DWORD Stage, IDirect3DBaseTexture9* pTexture) override;
     HRESULT BeginScene() override;
     HRESULT EndScene() override;
-    HRESULT Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z,
-                  DWORD Stencil) override;
+    HRESULT Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D3DCOLOR Color, float Z, DWORD Stencil) override;
     HRESULT SetTransform(D3DTRANSFORMSTATETYPE State, const D3DMATRIX* pMatrix) override;
     HRESULT SetStreamSource(UINT StreamNumber, IDirect3DVertexBuffer9* pStreamData, UINT OffsetInBytes,
                             UINT Stride) override;
@@ -260,7 +259,8 @@ private:
     // checking the failure rules), runs `body` for the result unless an
     // injected failure returns `injected` instead, and records the call.
     template <typename Body>
-    HRESULT Call(DeviceCall& call, Body body, HRESULT injected = D3DERR_INVALIDCALL) {
+    HRESULT Call(DeviceCall& call, Body body, HRESULT injected = D3DERR_INVALIDCALL)
+    {
         const HRESULT result = Open(call.kind) ? injected : body();
         Record(call, result, FAILED(result));
         return result;

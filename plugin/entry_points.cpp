@@ -38,8 +38,7 @@ int64_t CalendarTime()
 
 }  // namespace
 
-int32_t SetupScene(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right, int32_t bottom,
-                   uint32_t seed)
+int32_t SetupScene(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t seed)
 {
     const FloatingPointMode hostMode = EnterSceneFloatingPointMode();
     try {
@@ -76,8 +75,8 @@ void WINAPI FreePlugin(uint32_t, uint32_t, uint32_t)
     }
 }
 
-int32_t WINAPI SetupPlugin(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right, int32_t bottom,
-                           uint32_t, uint32_t)
+int32_t WINAPI SetupPlugin(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t,
+                           uint32_t)
 {
     // Seeded with the low 32 bits of the calendar time in whole seconds.
     const uint32_t seed = static_cast<uint32_t>(static_cast<uint64_t>(CalendarTime()));
@@ -108,10 +107,7 @@ int32_t WINAPI RenderSceneOnScreen(uint32_t, IDirect3DDevice9* device, int32_t l
     return 0;
 }
 
-int32_t WINAPI SetupPluginPerScreen(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t)
-{
-    return 0;
-}
+int32_t WINAPI SetupPluginPerScreen(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) { return 0; }
 
 #if !defined(CHAOSTRAILS_REAL_D3D9)
 // Off Windows there is no dialog to show; the answer is "not confirmed".

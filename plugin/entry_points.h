@@ -49,9 +49,9 @@ void WINAPI UpdateScene();
 
 // Ordinal 6. Draws one frame on the device into the screen rectangle. Always
 // returns 0. Pops 44 bytes.
-int32_t WINAPI RenderSceneOnScreen(uint32_t ignored, IDirect3DDevice9* device, int32_t left, int32_t top,
-                                   int32_t right, int32_t bottom, uint32_t ignored1, uint32_t ignored2,
-                                   uint32_t ignored3, uint32_t ignored4, uint32_t ignored5);
+int32_t WINAPI RenderSceneOnScreen(uint32_t ignored, IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right,
+                                   int32_t bottom, uint32_t ignored1, uint32_t ignored2, uint32_t ignored3,
+                                   uint32_t ignored4, uint32_t ignored5);
 
 // Ordinal 10. Does nothing; always 0. Pops 28 bytes.
 int32_t WINAPI SetupPluginPerScreen(uint32_t ignored1, uint32_t ignored2, uint32_t ignored3, uint32_t ignored4,
@@ -65,5 +65,4 @@ int32_t WINAPI ConfigPlugin(HWND parent);
 
 // The set-up behind SetupPlugin with the seed given rather than taken from the
 // calendar time; the tools use it to replay a scene. Nothing else differs.
-int32_t SetupScene(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right, int32_t bottom,
-                   uint32_t seed);
+int32_t SetupScene(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t seed);

@@ -37,8 +37,8 @@ extern "C" int32_t WINAPI ConfigPlugin(HWND parent)
 {
     // Its result is not examined: if the dialog cannot be shown the procedure
     // never runs and the flag keeps what the last showing left.
-    DialogBoxParamA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDD_SETTINGS), parent,
-                    SettingsDialogProc, 0);
+    DialogBoxParamA(static_cast<HINSTANCE>(moduleInstance), MAKEINTRESOURCEA(IDD_SETTINGS), parent, SettingsDialogProc,
+                    0);
     return dialogConfirmed;
 }
 

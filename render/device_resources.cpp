@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-
 // Upper left, upper right, lower left, lower right: a square of side 1.656
 // centred on the origin; the texture coordinates stop 0.005 short of every
 // edge. White with alpha 0: the texel alone decides the drawn alpha.
@@ -26,8 +25,7 @@ void ReleaseReference(Resource*& reference)
 
 }  // namespace
 
-void CreateDeviceResources(DeviceResources& resources, IDirect3DDevice9* device, int32_t gridWidth,
-                           int32_t gridHeight)
+void CreateDeviceResources(DeviceResources& resources, IDirect3DDevice9* device, int32_t gridWidth, int32_t gridHeight)
 {
     // A host that sets up twice without freeing would otherwise leak the
     // earlier textures (about 11.5 MB of video memory per call).
@@ -35,12 +33,12 @@ void CreateDeviceResources(DeviceResources& resources, IDirect3DDevice9* device,
 
     // Results are not examined: a failed creation leaves its reference null,
     // and a frame without all three resources draws nothing of the scene.
-    device->CreateVertexBuffer(QuadVertexBufferBytes, 0, QuadVertexFormat, D3DPOOL_DEFAULT,
-                               &resources.QuadVertexBuffer, nullptr);
-    device->CreateTexture(gridWidth, gridHeight, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8,
-                          D3DPOOL_DEFAULT, &resources.FullLayerTexture, nullptr);
-    device->CreateTexture(gridWidth / 2, gridHeight / 2, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8,
-                          D3DPOOL_DEFAULT, &resources.GlowLayerTexture, nullptr);
+    device->CreateVertexBuffer(QuadVertexBufferBytes, 0, QuadVertexFormat, D3DPOOL_DEFAULT, &resources.QuadVertexBuffer,
+                               nullptr);
+    device->CreateTexture(gridWidth, gridHeight, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
+                          &resources.FullLayerTexture, nullptr);
+    device->CreateTexture(gridWidth / 2, gridHeight / 2, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
+                          &resources.GlowLayerTexture, nullptr);
 
     device->SetFVF(QuadVertexFormat);
     device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);

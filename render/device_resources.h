@@ -28,16 +28,15 @@ extern const QuadVertex QuadVertices[4];
 // One reference to each, held from set-up to FreePlugin; null before the
 // first set-up, after FreePlugin and where a creation failed.
 struct DeviceResources {
-    IDirect3DTexture9* FullLayerTexture;   // gridWidth x gridHeight
-    IDirect3DTexture9* GlowLayerTexture;   // half that
+    IDirect3DTexture9* FullLayerTexture;  // gridWidth x gridHeight
+    IDirect3DTexture9* GlowLayerTexture;  // half that
     IDirect3DVertexBuffer9* QuadVertexBuffer;
 };
 
 // Creates the quad buffer and the two layer textures (for a grid of the given
 // size) on the host's device, sets the fixed render and sampler state and
 // fills the quad. References left from an earlier set-up are released first.
-void CreateDeviceResources(DeviceResources& resources, IDirect3DDevice9* device, int32_t gridWidth,
-                           int32_t gridHeight);
+void CreateDeviceResources(DeviceResources& resources, IDirect3DDevice9* device, int32_t gridWidth, int32_t gridHeight);
 
 // Releases the glow texture, the full texture and the quad buffer, in that
 // order, skipping any that is null. The whole work of FreePlugin.

@@ -11,9 +11,11 @@ std::atomic<long> allocationCount{0};
 
 long AllocationCount() { return allocationCount.load(); }
 
-void* operator new(std::size_t size) {
+void* operator new(std::size_t size)
+{
     ++allocationCount;
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+    if (void* memory = std::malloc(size == 0 ? 1 : size))
+        return memory;
     throw std::bad_alloc();
 }
 void operator delete(void* memory) noexcept { std::free(memory); }

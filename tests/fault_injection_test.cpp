@@ -30,8 +30,8 @@ const int framesPerRun = 2;
 // as one hash per part: the grids are large, and a run is compared with a
 // reference many times over.
 enum SnapshotPart { scalarsPart, particlesPart, accumulationPart, glowPart, fullLayerPart, snapshotParts };
-const char* const snapshotPartNames[snapshotParts] = {"scene scalars and generator", "particles",
-                                                      "accumulation grid", "glow grid", "full-layer texels"};
+const char* const snapshotPartNames[snapshotParts] = {"scene scalars and generator", "particles", "accumulation grid",
+                                                      "glow grid", "full-layer texels"};
 
 struct SimulationSnapshot {
     uint64_t hashes[snapshotParts] = {};
@@ -49,7 +49,8 @@ uint64_t HashBytes(const void* bytes, size_t count)
         hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
         hash ^= hash >> 29;
     }
-    for (; n < count; ++n) hash = (hash ^ data[n]) * 0x100000001B3ull;
+    for (; n < count; ++n)
+        hash = (hash ^ data[n]) * 0x100000001B3ull;
     return hash;
 }
 
@@ -59,10 +60,12 @@ SimulationSnapshot TakeSnapshot()
     std::vector<uint32_t> scalars;
     const int32_t integers[] = {scene.gridWidth,        scene.gridHeight,   scene.equationType,
                                 scene.ticksSinceReseed, scene.cameraClockA, scene.cameraClockB};
-    for (int32_t value : integers) scalars.push_back(static_cast<uint32_t>(value));
+    for (int32_t value : integers)
+        scalars.push_back(static_cast<uint32_t>(value));
     const float floats[] = {scene.aspectFactor, scene.patternScale, scene.patternOffsetX, scene.patternOffsetY,
                             scene.cameraPitch,  scene.cameraYaw,    scene.fovWobble};
-    for (float value : floats) scalars.push_back(FloatBits(value));
+    for (float value : floats)
+        scalars.push_back(FloatBits(value));
     scalars.push_back(GeneratorState());
     scalars.push_back(scene.particles.count);
     snapshot.hashes[scalarsPart] = HashBytes(scalars.data(), scalars.size() * sizeof(uint32_t));
@@ -96,7 +99,8 @@ struct Fault {
 
 std::string Describe(const Fault& fault)
 {
-    if (fault.everyCall) return "every call";
+    if (fault.everyCall)
+        return "every call";
     std::ostringstream text;
     text << CallKindName(fault.kind);
     if (fault.occurrence < 0) {
@@ -129,7 +133,8 @@ struct RunOutcome {
 std::vector<CallKind> KindsBetween(const SoftwareDevice& device, size_t first, size_t end)
 {
     std::vector<CallKind> kinds;
-    for (size_t n = first; n < end; ++n) kinds.push_back(device.Calls()[n].kind);
+    for (size_t n = first; n < end; ++n)
+        kinds.push_back(device.Calls()[n].kind);
     return kinds;
 }
 
@@ -156,7 +161,8 @@ Expectation ExpectationFor(const Fault& fault)
     for (int frame = 0; frame < framesPerRun; ++frame) {
         // Every frame calls BeginScene once, so its occurrence is the frame's.
         expected.frameBegun[frame] = !sceneOpen && !Fails(fault, CallKind::BeginScene, frame);
-        if (!expected.frameBegun[frame]) continue;
+        if (!expected.frameBegun[frame])
+            continue;
         expected.frameDrawn[frame] = !expected.sceneResourcesMissing;
         sceneOpen = Fails(fault, CallKind::EndScene, endScenes);
         ++endScenes;
@@ -201,7 +207,8 @@ protected:
             outcome.overReleases = device.OverReleaseCount();
             outcome.usesAfterRelease = device.UseAfterReleaseCount();
             outcome.sceneStillOpen = device.InScene();
-            for (const DeviceCall& call : device.Calls()) outcome.failedCallsInHealthyRun += call.failed ? 1 : 0;
+            for (const DeviceCall& call : device.Calls())
+                outcome.failedCallsInHealthyRun += call.failed ? 1 : 0;
             // FreePlugin must have let go of every reference before the device
             // (and with it every object) goes away.
             EXPECT_EQ(nullptr, deviceResources.FullLayerTexture);
@@ -235,12 +242,14 @@ protected:
     {
         const RunOutcome& healthy = Healthy();
         std::vector<CallKind> order = healthy.setupCalls;
-        for (const auto& frame : healthy.frameCalls) order.insert(order.end(), frame.begin(), frame.end());
+        for (const auto& frame : healthy.frameCalls)
+            order.insert(order.end(), frame.begin(), frame.end());
         std::vector<Fault> faults;
         int seen[static_cast<int>(CallKind::Count_)] = {};
         for (CallKind kind : order) {
             const int occurrence = seen[static_cast<int>(kind)]++;
-            if (kind == CallKind::AddRef || kind == CallKind::Release) continue;
+            if (kind == CallKind::AddRef || kind == CallKind::Release)
+                continue;
             faults.push_back(Fault{kind, occurrence, false});
         }
         return faults;
@@ -267,7 +276,8 @@ protected:
         // Set-up goes through every step; only the quad's fill needs its buffer.
         std::vector<CallKind> setupCalls;
         for (CallKind kind : healthy.setupCalls) {
-            if (expected.quadBufferMissing && (kind == CallKind::Lock || kind == CallKind::Unlock)) continue;
+            if (expected.quadBufferMissing && (kind == CallKind::Lock || kind == CallKind::Unlock))
+                continue;
             setupCalls.push_back(kind);
         }
         EXPECT_EQ(setupCalls, outcome.setupCalls);
@@ -332,7 +342,8 @@ TEST_F(FaultInjectionTest, FailedBeginSceneSkipsItsFrameWithoutADrawOrAnotherCal
 {
     int checked = 0;
     for (const Fault& fault : FaultsOfHealthyRun()) {
-        if (fault.kind != CallKind::BeginScene) continue;
+        if (fault.kind != CallKind::BeginScene)
+            continue;
         const Expectation expected = ExpectationFor(fault);
         ASSERT_FALSE(expected.frameBegun[fault.occurrence]);
         ASSERT_TRUE(expected.frameBegun[1 - fault.occurrence]);
@@ -346,7 +357,8 @@ TEST_F(FaultInjectionTest, FailedEndSceneLeavesTheDeviceInTheSceneAndLaterFrames
 {
     int checked = 0;
     for (const Fault& fault : FaultsOfHealthyRun()) {
-        if (fault.kind != CallKind::EndScene) continue;
+        if (fault.kind != CallKind::EndScene)
+            continue;
         // A refused EndScene in the first frame makes the device refuse the
         // second frame's BeginScene: that frame must then end at once.
         if (fault.occurrence == 0) {
@@ -362,7 +374,8 @@ TEST_F(FaultInjectionTest, FailedCreationMakesEveryFrameDrawNothingOfTheScene)
 {
     int checked = 0;
     for (const Fault& fault : FaultsOfHealthyRun()) {
-        if (fault.kind != CallKind::CreateTexture && fault.kind != CallKind::CreateVertexBuffer) continue;
+        if (fault.kind != CallKind::CreateTexture && fault.kind != CallKind::CreateVertexBuffer)
+            continue;
         ASSERT_TRUE(ExpectationFor(fault).sceneResourcesMissing);
         CheckRunUnder(fault);
         ++checked;
@@ -373,7 +386,8 @@ TEST_F(FaultInjectionTest, FailedCreationMakesEveryFrameDrawNothingOfTheScene)
 TEST_F(FaultInjectionTest, EveryCallOfOneKindFailingIsSurvivedAsItsFirstFailureIs)
 {
     for (int kind = 0; kind < static_cast<int>(CallKind::Count_); ++kind) {
-        if (kind == static_cast<int>(CallKind::AddRef) || kind == static_cast<int>(CallKind::Release)) continue;
+        if (kind == static_cast<int>(CallKind::AddRef) || kind == static_cast<int>(CallKind::Release))
+            continue;
         CheckRunUnder(Fault{static_cast<CallKind>(kind), -1, false});
     }
 }

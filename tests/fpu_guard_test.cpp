@@ -61,7 +61,8 @@ uint64_t Fingerprint()
     uint64_t hash = 1469598103934665603ull;
     auto add = [&hash](const void* data, size_t bytes) {
         const unsigned char* p = static_cast<const unsigned char*>(data);
-        for (size_t n = 0; n < bytes; ++n) hash = (hash ^ p[n]) * 1099511628211ull;
+        for (size_t n = 0; n < bytes; ++n)
+            hash = (hash ^ p[n]) * 1099511628211ull;
     };
     add(&scene, offsetof(SceneState, particles));
     add(scene.particles.records, scene.particles.count * sizeof(Particle));
@@ -120,7 +121,8 @@ TEST_F(FpuGuardTest, SceneIsTheSameUnderEveryHostMode)
         SetupScene(&device, 0, 0, 1920, 1200, 31337);
         for (int n = 0; n < 40; ++n) {
             UpdateScene();
-            if (n % 10 == 0) RenderSceneOnScreen(0, &device, 0, 0, 1920, 1200, 0, 0, 0, 0, 0);
+            if (n % 10 == 0)
+                RenderSceneOnScreen(0, &device, 0, 0, 1920, 1200, 0, 0, 0, 0, 0);
         }
         RestoreTestMode();
         FreePlugin(0, 0, 0);

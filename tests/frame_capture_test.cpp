@@ -2,7 +2,6 @@
 // where Direct3D's clip space becomes OpenGL's. No OpenGL context needed.
 #include <gtest/gtest.h>
 
-
 #include "platform/software_device.h"
 #include "plugin/entry_points.h"
 #include "plugin/plugin_state.h"
@@ -17,7 +16,8 @@ void Transform(const double in[4], const D3DMATRIX& m, double out[4])
 {
     for (int column = 0; column < 4; ++column) {
         out[column] = 0.0;
-        for (int k = 0; k < 4; ++k) out[column] += in[k] * m.m[k][column];
+        for (int k = 0; k < 4; ++k)
+            out[column] += in[k] * m.m[k][column];
     }
 }
 
@@ -32,7 +32,8 @@ TEST(GlClipConversion, PutsEveryPointWhereDirect3DDrawsIt)
     const int height = 400;
     const D3DMATRIX clip = GlClipFromDirect3D(width, height);
     const double points[][4] = {
-        {-1.0, 1.0, 0.0, 1.0}, {1.0, -1.0, 1.0, 1.0}, {0.25, -0.5, 0.5, 1.0}, {-3.0, 2.0, 1.5, 4.0}, {0.7, 0.1, 0.02, 0.3},
+        {-1.0, 1.0, 0.0, 1.0}, {1.0, -1.0, 1.0, 1.0}, {0.25, -0.5, 0.5, 1.0},
+        {-3.0, 2.0, 1.5, 4.0}, {0.7, 0.1, 0.02, 0.3},
     };
     for (const auto& point : points) {
         const double w = point[3];

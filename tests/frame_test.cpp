@@ -33,7 +33,8 @@ protected:
     std::vector<CallKind> Kinds() const
     {
         std::vector<CallKind> kinds;
-        for (const DeviceCall& call : device_.Calls()) kinds.push_back(call.kind);
+        for (const DeviceCall& call : device_.Calls())
+            kinds.push_back(call.kind);
         return kinds;
     }
 
@@ -69,9 +70,9 @@ TEST_F(FrameTest, CreationSequenceIsSixteenCallsInOrder)
         DWORD state;
         DWORD value;
     } states[] = {
-        {CallKind::SetRenderState, D3DRS_ZENABLE, 1},        {CallKind::SetRenderState, D3DRS_LIGHTING, 0},
-        {CallKind::SetRenderState, D3DRS_CULLMODE, 1},       {CallKind::SetSamplerState, D3DSAMP_MINFILTER, 3},
-        {CallKind::SetSamplerState, D3DSAMP_MAGFILTER, 3},   {CallKind::SetSamplerState, D3DSAMP_MAXANISOTROPY, 8},
+        {CallKind::SetRenderState, D3DRS_ZENABLE, 1},          {CallKind::SetRenderState, D3DRS_LIGHTING, 0},
+        {CallKind::SetRenderState, D3DRS_CULLMODE, 1},         {CallKind::SetSamplerState, D3DSAMP_MINFILTER, 3},
+        {CallKind::SetSamplerState, D3DSAMP_MAGFILTER, 3},     {CallKind::SetSamplerState, D3DSAMP_MAXANISOTROPY, 8},
         {CallKind::SetRenderState, D3DRS_ALPHABLENDENABLE, 1}, {CallKind::SetRenderState, D3DRS_SRCBLEND, 5},
         {CallKind::SetRenderState, D3DRS_DESTBLEND, 6},
     };
@@ -109,7 +110,8 @@ TEST_F(FrameTest, QuadBufferHoldsExactlyTheFourVertices)
         uint32_t diffuse;
         std::memcpy(&diffuse, &bytes[v * 24 + 12], 4);
         EXPECT_EQ(0x00FFFFFFu, diffuse);
-        for (int f : {0, 1, 2, 4, 5}) EXPECT_FLOAT_BITS(expected[v][f], fields[f]);
+        for (int f : {0, 1, 2, 4, 5})
+            EXPECT_FLOAT_BITS(expected[v][f], fields[f]);
     }
     std::vector<uint8_t> fresh(576 - 96, 0);
     std::vector<uint8_t> rest(bytes.begin() + 96, bytes.end());
@@ -129,7 +131,8 @@ TEST_F(FrameTest, FreeReleasesGlowThenFullThenQuadOnce)
     EXPECT_EQ(glowId, device_.Calls()[0].objectId);
     EXPECT_EQ(fullId, device_.Calls()[1].objectId);
     EXPECT_EQ(quadId, device_.Calls()[2].objectId);
-    for (const DeviceCall& call : device_.Calls()) EXPECT_EQ(CallKind::Release, call.kind);
+    for (const DeviceCall& call : device_.Calls())
+        EXPECT_EQ(CallKind::Release, call.kind);
     EXPECT_EQ(nullptr, deviceResources.FullLayerTexture);
     EXPECT_EQ(nullptr, deviceResources.GlowLayerTexture);
     EXPECT_EQ(nullptr, deviceResources.QuadVertexBuffer);
@@ -160,11 +163,11 @@ TEST_F(FrameTest, FrameMakesItsCallsInOrder)
     SetupScene(&device_, 0, 0, 1920, 1200, 1);
     device_.ClearCallLog();
     Frame();
-    const std::vector<CallKind> expected = {
-        CallKind::BeginScene,   CallKind::Clear,         CallKind::LockRect,     CallKind::UnlockRect,
-        CallKind::LockRect,     CallKind::UnlockRect,    CallKind::SetTransform, CallKind::SetStreamSource,
-        CallKind::SetTransform, CallKind::SetTexture,    CallKind::DrawPrimitive, CallKind::SetTransform,
-        CallKind::SetTexture,   CallKind::DrawPrimitive, CallKind::EndScene};
+    const std::vector<CallKind> expected = {CallKind::BeginScene,   CallKind::Clear,           CallKind::LockRect,
+                                            CallKind::UnlockRect,   CallKind::LockRect,        CallKind::UnlockRect,
+                                            CallKind::SetTransform, CallKind::SetStreamSource, CallKind::SetTransform,
+                                            CallKind::SetTexture,   CallKind::DrawPrimitive,   CallKind::SetTransform,
+                                            CallKind::SetTexture,   CallKind::DrawPrimitive,   CallKind::EndScene};
     ASSERT_EQ(expected, Kinds()) << device_.DescribeCalls();
     const std::vector<DeviceCall>& calls = device_.Calls();
     EXPECT_EQ(0u, calls[1].rectCount);
@@ -206,7 +209,8 @@ TEST_F(FrameTest, FrameMakesItsCallsInOrder)
 TEST_F(FrameTest, TransformsFollowTheCameraAndTheFrameRectangle)
 {
     SetupScene(&device_, 0, 0, 1920, 1200, 1);
-    for (int n = 0; n < 777; ++n) UpdateScene();
+    for (int n = 0; n < 777; ++n)
+        UpdateScene();
     device_.ClearCallLog();
     Frame(0, 2560, 1080);
     const std::vector<DeviceCall>& calls = device_.Calls();
@@ -231,7 +235,8 @@ TEST_F(FrameTest, TransformsFollowTheCameraAndTheFrameRectangle)
 TEST_F(FrameTest, FrameOnAnotherThreadDrawsFromThatThreadsSequence)
 {
     SetupScene(&device_, 0, 0, 1920, 1200, 99);
-    for (int n = 0; n < 20; ++n) UpdateScene();
+    for (int n = 0; n < 20; ++n)
+        UpdateScene();
     const uint32_t mainBefore = GeneratorState();
     uint32_t threadBefore = 0;
     uint32_t threadAfter = 0;
@@ -246,7 +251,8 @@ TEST_F(FrameTest, FrameOnAnotherThreadDrawsFromThatThreadsSequence)
     // From state 1: one row phase, then one column phase per visited row.
     SeedGenerator(1);
     const int firstRow = static_cast<int>(static_cast<float>(DrawRandom() * (5.0 / 32767.0)));
-    for (int y = firstRow; y < 1200; y += 5) DrawRandom();
+    for (int y = firstRow; y < 1200; y += 5)
+        DrawRandom();
     EXPECT_EQ(GeneratorState(), threadAfter);
 }
 
@@ -374,7 +380,8 @@ TEST_F(FrameTest, FrameUpdateEqualsTheReferencePasses)
         const int ticks = round == 0 ? 1450 : 40;
         for (int n = 0; n < ticks; ++n) {
             UpdateScene();
-            if (n % 97 == 0) Frame();
+            if (n % 97 == 0)
+                Frame();
         }
         const std::vector<GridCell> gridBefore(scene.AccumulationGrid, scene.AccumulationGrid + cells);
         const std::vector<uint32_t> layerBefore(scene.FullLayerTexels, scene.FullLayerTexels + cells);
@@ -466,7 +473,8 @@ TEST_F(FrameTest, RenderedSceneShowsTrailsAndGlowOnBlack)
     SetupScene(&screen, 0, 0, 600, 240, 314159);
     for (int n = 0; n < 400; ++n) {
         UpdateScene();
-        if (n % 4 == 0) RenderSceneOnScreen(0, &screen, 0, 0, 600, 240, 0, 0, 0, 0, 0);
+        if (n % 4 == 0)
+            RenderSceneOnScreen(0, &screen, 0, 0, 600, 240, 0, 0, 0, 0, 0);
     }
     RenderSceneOnScreen(0, &screen, 0, 0, 600, 240, 0, 0, 0, 0, 0);
     for (int y = 0; y < 240; y += 7) {
@@ -484,7 +492,8 @@ TEST_F(FrameTest, RenderedSceneShowsTrailsAndGlowOnBlack)
             const int b = pixel & 0xFF;
             if (r + g + b > 30) {
                 ++lit;
-                if (r >= g && r >= b) ++redDominant;
+                if (r >= g && r >= b)
+                    ++redDominant;
             }
         }
     }

@@ -27,7 +27,8 @@ TEST_F(HostedSceneTest, OnlyFramesAskedForAreRasterized)
 {
     HostedScene host(160, 100);
     host.Setup(3);
-    for (int n = 0; n < 40; ++n) host.Tick();
+    for (int n = 0; n < 40; ++n)
+        host.Tick();
     host.Frame(false);
     EXPECT_FALSE(AnyNonZero(host.Pixels(), 160 * 100));
     EXPECT_EQ(2, host.Device().SceneDrawCount());  // drawn all the same, for a presenter
@@ -48,7 +49,8 @@ TEST_F(HostedSceneTest, TheGlowCopyIsThatOfTheLastFrame)
     host.Setup(rect, 11);
     ASSERT_EQ(static_cast<size_t>(GlowGridWidth) * GlowGridHeight, host.GlowTexels().size());
     EXPECT_FALSE(AnyNonZero(host.GlowTexels().data(), host.GlowTexels().size()));
-    for (int n = 0; n < 20; ++n) host.Tick();
+    for (int n = 0; n < 20; ++n)
+        host.Tick();
     host.Frame(rect, false);
     std::vector<uint32_t> layer;
     int width = 0, height = 0;
@@ -58,7 +60,8 @@ TEST_F(HostedSceneTest, TheGlowCopyIsThatOfTheLastFrame)
     // Frame after frame (the copies take turns in two buffers).
     for (int frame = 0; frame < 3; ++frame) {
         const std::vector<uint32_t> before = layer;
-        for (int n = 0; n < 5; ++n) host.Tick();
+        for (int n = 0; n < 5; ++n)
+            host.Tick();
         host.Frame(rect, false);
         ASSERT_TRUE(SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, layer, width, height));
         EXPECT_TRUE(layer != before) << frame;

@@ -26,7 +26,10 @@ protected:
     {
         return TexelBuffer{texels_.data(), AccumulationGridWidth, AccumulationGridHeight, kPitchTexels * 4};
     }
-    TexelBuffer GlowTexels() { return TexelBuffer{glowTexels_.data(), GlowGridWidth, GlowGridHeight, kPitchTexels * 4}; }
+    TexelBuffer GlowTexels()
+    {
+        return TexelBuffer{glowTexels_.data(), GlowGridWidth, GlowGridHeight, kPitchTexels * 4};
+    }
 
     uint32_t Texel(int x, int y) const { return texels_[static_cast<size_t>(y) * kPitchTexels + x]; }
     uint32_t GlowTexel(int x, int y) const { return glowTexels_[static_cast<size_t>(y) * kPitchTexels + x]; }
@@ -75,7 +78,8 @@ protected:
         p.pixelX = pixelX;
         p.pixelY = pixelY;
         for (auto& column : p.kernel.cells) {
-            for (GridCell& cell : column) cell = GridCell{kernelWeight, kernelWeight, kernelWeight, 0.0f};
+            for (GridCell& cell : column)
+                cell = GridCell{kernelWeight, kernelWeight, kernelWeight, 0.0f};
         }
         ASSERT_TRUE(AppendParticle(scene, p));
     }
@@ -142,7 +146,8 @@ TEST_P(LayerUpdateTest, EmptyCellIsSkippedAndItsTexelKept)
 
 TEST_P(LayerUpdateTest, LatticeVisitsOneCellInTwentyFive)
 {
-    for (GridCell& cell : scene.AccumulationGrid) cell.red = 100.0f;
+    for (GridCell& cell : scene.AccumulationGrid)
+        cell.red = 100.0f;
     // Draws 13107 and 19661 give phases 2 and 3.
     EXPECT_EQ(241u, FadeWith(13107, 19661));
     int visited = 0;
@@ -158,7 +163,8 @@ TEST_P(LayerUpdateTest, LatticeVisitsOneCellInTwentyFive)
 
 TEST_P(LayerUpdateTest, HighestPhaseStartsAtFiveAndSkipsARow)
 {
-    for (GridCell& cell : scene.AccumulationGrid) cell.red = 100.0f;
+    for (GridCell& cell : scene.AccumulationGrid)
+        cell.red = 100.0f;
     // Row phase 5: rows 5 to 1195, 239 rows, so 240 draws in all.
     EXPECT_EQ(240u, FadeWith(32767, 32767));
     EXPECT_EQ(kUntouched, Texel(0, 0));
@@ -170,7 +176,8 @@ TEST_P(LayerUpdateTest, HighestPhaseStartsAtFiveAndSkipsARow)
 
 TEST_P(LayerUpdateTest, ParticleAtTheOriginRefreshesOnlyFourTexels)
 {
-    for (GridCell& cell : scene.AccumulationGrid) cell = GridCell{1.0f, 2.0f, 300.0f, 0.0f};
+    for (GridCell& cell : scene.AccumulationGrid)
+        cell = GridCell{1.0f, 2.0f, 300.0f, 0.0f};
     AddParticleAt(0, 0, 0.0f);
     RefreshTexels();
     for (int y = 0; y < 5; ++y) {
@@ -185,7 +192,8 @@ TEST_P(LayerUpdateTest, ParticleAtTheOriginRefreshesOnlyFourTexels)
 
 TEST_P(LayerUpdateTest, ParticleSquareNearTheRightEdge)
 {
-    for (GridCell& cell : scene.AccumulationGrid) cell.green = 9.0f;
+    for (GridCell& cell : scene.AccumulationGrid)
+        cell.green = 9.0f;
     AddParticleAt(1909, 600, 0.0f);
     RefreshTexels();
     for (int x = 1900; x < 1920; ++x) {
@@ -273,7 +281,7 @@ TEST_P(LayerUpdateTest, ZeroWeightCellIsWrittenOnlyWhenItHoldsColour)
     Cell(1002, 600) = GridCell{0.0f, 0.0f, 3.0f, 0.0f};  // under glow cell (501, 300)
     AddParticleAt(1000, 600, 0.0f);
     RunGlowPasses();
-    EXPECT_EQ(0u, GlowTexel(500, 300));          // black and zero weight: not written
+    EXPECT_EQ(0u, GlowTexel(500, 300));           // black and zero weight: not written
     EXPECT_EQ(0xFF030000u, GlowTexel(501, 300));  // the grid's colour passes through
 }
 

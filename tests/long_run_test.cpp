@@ -84,13 +84,20 @@ std::string ScalarViolation()
         text << "ticksSinceReseed " << scene.ticksSinceReseed;
     }
     // The re-draw gives 0..9, and 10 only for the draw 32767.
-    if (scene.equationType < 0 || scene.equationType > 10) text << "equationType " << scene.equationType;
-    if (!InRange(scene.patternScale, 50.0f, 200.0f)) text << "patternScale " << scene.patternScale;
-    if (!InRange(scene.patternOffsetX, -5.0f, 5.0f)) text << "patternOffsetX " << scene.patternOffsetX;
-    if (!InRange(scene.patternOffsetY, -5.0f, 5.0f)) text << "patternOffsetY " << scene.patternOffsetY;
-    if (!InRange(scene.cameraYaw, -3.0f, 3.0f)) text << "cameraYaw " << scene.cameraYaw;
-    if (!InRange(scene.cameraPitch, -3.0f, 3.0f)) text << "cameraPitch " << scene.cameraPitch;
-    if (!InRange(scene.fovWobble, -4.0f, 4.0f)) text << "fovWobble " << scene.fovWobble;
+    if (scene.equationType < 0 || scene.equationType > 10)
+        text << "equationType " << scene.equationType;
+    if (!InRange(scene.patternScale, 50.0f, 200.0f))
+        text << "patternScale " << scene.patternScale;
+    if (!InRange(scene.patternOffsetX, -5.0f, 5.0f))
+        text << "patternOffsetX " << scene.patternOffsetX;
+    if (!InRange(scene.patternOffsetY, -5.0f, 5.0f))
+        text << "patternOffsetY " << scene.patternOffsetY;
+    if (!InRange(scene.cameraYaw, -3.0f, 3.0f))
+        text << "cameraYaw " << scene.cameraYaw;
+    if (!InRange(scene.cameraPitch, -3.0f, 3.0f))
+        text << "cameraPitch " << scene.cameraPitch;
+    if (!InRange(scene.fovWobble, -4.0f, 4.0f))
+        text << "fovWobble " << scene.fovWobble;
     return text.str();
 }
 
@@ -102,16 +109,23 @@ std::string ParticleViolation()
         std::ostringstream text;
         // A life that runs out restarts within the same step, so after a tick
         // no particle is left at 0.
-        if (p.lifeTicks < 1 || p.lifeTicks > 3000) text << " lifeTicks " << p.lifeTicks;
-        if (p.pixelX < 0 || p.pixelX >= AccumulationGridWidth) text << " pixelX " << p.pixelX;
-        if (p.pixelY < 0 || p.pixelY >= AccumulationGridHeight) text << " pixelY " << p.pixelY;
+        if (p.lifeTicks < 1 || p.lifeTicks > 3000)
+            text << " lifeTicks " << p.lifeTicks;
+        if (p.pixelX < 0 || p.pixelX >= AccumulationGridWidth)
+            text << " pixelX " << p.pixelX;
+        if (p.pixelY < 0 || p.pixelY >= AccumulationGridHeight)
+            text << " pixelY " << p.pixelY;
         if (!InChannelRange(p.red) || !InChannelRange(p.green) || !InChannelRange(p.blue)) {
             text << " colour " << p.red << " " << p.green << " " << p.blue;
         }
-        if (!InRange(p.blobSize, 0.3f, 1.3f)) text << " blobSize " << p.blobSize;
-        if (!InRange(p.stepSize, 0.01f, 0.192f)) text << " stepSize " << p.stepSize;
-        if (!std::isfinite(p.mapX) || !std::isfinite(p.mapY)) text << " map " << p.mapX << " " << p.mapY;
-        if (!text.str().empty()) return "particle " + std::to_string(n) + ":" + text.str();
+        if (!InRange(p.blobSize, 0.3f, 1.3f))
+            text << " blobSize " << p.blobSize;
+        if (!InRange(p.stepSize, 0.01f, 0.192f))
+            text << " stepSize " << p.stepSize;
+        if (!std::isfinite(p.mapX) || !std::isfinite(p.mapY))
+            text << " map " << p.mapX << " " << p.mapY;
+        if (!text.str().empty())
+            return "particle " + std::to_string(n) + ":" + text.str();
     }
     return std::string();
 }
@@ -139,8 +153,8 @@ std::string FullLayerViolation()
         const uint32_t texel = scene.FullLayerTexels[n];
         if (texel != 0 && (texel >> 24) != 0xFFu) {
             std::ostringstream text;
-            text << "full-layer texel (" << n % AccumulationGridWidth << ", " << n / AccumulationGridWidth
-                 << ") = 0x" << std::hex << texel;
+            text << "full-layer texel (" << n % AccumulationGridWidth << ", " << n / AccumulationGridWidth << ") = 0x"
+                 << std::hex << texel;
             return text.str();
         }
     }
@@ -153,7 +167,8 @@ std::string GlowTexelViolation(int& opaque)
     std::vector<uint32_t> texels;
     int width = 0;
     int height = 0;
-    if (!SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, texels, width, height)) return "glow texture unreadable";
+    if (!SoftwareDevice::ReadTexels(deviceResources.GlowLayerTexture, texels, width, height))
+        return "glow texture unreadable";
     opaque = 0;
     for (size_t n = 0; n < texels.size(); ++n) {
         if (texels[n] != 0 && (texels[n] >> 24) != 0xFFu) {
@@ -189,13 +204,15 @@ TEST_F(LongRunTest, LongRunKeepsEveryValueInItsRange)
         }
         ASSERT_EQ("", ScalarViolation()) << "tick " << tick;
         ASSERT_EQ("", ParticleViolation()) << "tick " << tick;
-        if (tick % ticksPerFrameInLongRun == 0 && tick % ticksBetweenGridChecks != 0) Frame();
+        if (tick % ticksPerFrameInLongRun == 0 && tick % ticksBetweenGridChecks != 0)
+            Frame();
         if (tick % ticksBetweenGridChecks == 0) {
             CheckedFrame();
             CheckEverything(tick);
             int opaque = 0;
             EXPECT_EQ("", GlowTexelViolation(opaque));
-            if (HasFailure()) return;
+            if (HasFailure())
+                return;
         }
     }
     CheckEverything(longRunTicks);
@@ -210,7 +227,8 @@ TEST_F(LongRunTest, FrameOnEveryTickKeepsEveryTexelOpaqueOrUntouched)
     // A host may tick before it sets up; here that brings the next re-draw
     // and the settling time after it (300 ticks) into the framed stretch.
     const int ticksBeforeSetup = ticksBetweenRedraws - ticksWithFrameEveryTick / 2;
-    for (int tick = 0; tick < ticksBeforeSetup; ++tick) UpdateScene();
+    for (int tick = 0; tick < ticksBeforeSetup; ++tick)
+        UpdateScene();
     SetupScene(&device_, 0, 0, 1920, 1200, 4711);
     int opaqueGlow = 0;
     int emptyFullTexels = 0;
@@ -227,7 +245,8 @@ TEST_F(LongRunTest, FrameOnEveryTickKeepsEveryTexelOpaqueOrUntouched)
         if (tick % 100 == 0) {
             ASSERT_EQ("", GlowTexelViolation(opaqueGlow)) << "tick " << tick;
         }
-        if (tick > ticksWithFrameEveryTick / 2 && scene.ticksSinceReseed >= 300) settledAfterRedraw = true;
+        if (tick > ticksWithFrameEveryTick / 2 && scene.ticksSinceReseed >= 300)
+            settledAfterRedraw = true;
     }
     // The shortened stretch ends before the settling time after the re-draw.
     if (ticksWithFrameEveryTick / 2 + 300 < ticksWithFrameEveryTick) {
@@ -235,7 +254,8 @@ TEST_F(LongRunTest, FrameOnEveryTickKeepsEveryTexelOpaqueOrUntouched)
     }
     CheckEverything(ticksWithFrameEveryTick);
     ASSERT_EQ("", GlowTexelViolation(opaqueGlow));
-    for (uint32_t texel : scene.FullLayerTexels) emptyFullTexels += texel == 0 ? 1 : 0;
+    for (uint32_t texel : scene.FullLayerTexels)
+        emptyFullTexels += texel == 0 ? 1 : 0;
     // Halos are drawn (81 cells per particle at most, overlapping), and not
     // every texel of the full layer has been reached yet.
     EXPECT_GT(opaqueGlow, 2000);
@@ -258,7 +278,8 @@ TEST_F(LongRunTest, HundredSetupFreeCyclesBalanceReferencesAndGrowTheListByTwoTh
         }
         ASSERT_EQ(1, SetupPlugin(&device_, 0, 0, 1920, 1200, 0, 0));
         ASSERT_EQ(static_cast<uint32_t>(2000 * cycle), scene.particles.count);
-        if (cycle == 1) firstRecords.assign(scene.particles.records, scene.particles.records + 2000);
+        if (cycle == 1)
+            firstRecords.assign(scene.particles.records, scene.particles.records + 2000);
         ASSERT_EQ(0, std::memcmp(firstRecords.data(), scene.particles.records, 2000 * sizeof(Particle)));
         if (countBefore > 0) {
             ASSERT_EQ(0, std::memcmp(previousRecords.data(), scene.particles.records + countBefore - 2000,

@@ -34,10 +34,7 @@ Matrix4x4 Matrix(const float (&values)[16])
     return m;
 }
 
-Matrix4x4 Identity()
-{
-    return Matrix({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-}
+Matrix4x4 Identity() { return Matrix({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}); }
 
 uint32_t Bits(float value)
 {
@@ -255,8 +252,8 @@ TEST(MatrixRotationYawPitchRoll, EqualsRollTimesPitchTimesYaw)
             for (int column = 0; column < 4; ++column) {
                 EXPECT_NEAR(expected.m[row][column], combined.m[row][column], 3e-7)
                     << "yaw " << yaw << " pitch " << pitch << " roll " << roll;
-                largestOrderDifference = std::fmax(largestOrderDifference,
-                                                   std::fabs(otherOrder.m[row][column] - combined.m[row][column]));
+                largestOrderDifference =
+                    std::fmax(largestOrderDifference, std::fabs(otherOrder.m[row][column] - combined.m[row][column]));
             }
         }
         EXPECT_GT(largestOrderDifference, 0.1) << "yaw " << yaw << " pitch " << pitch << " roll " << roll;
@@ -277,9 +274,10 @@ TEST(MatrixRotationYawPitchRoll, IsARotation)
                 EXPECT_NEAR(a == b ? 1.0 : 0.0, dot, 5e-7) << "rows " << a << ", " << b << " at yaw " << yaw;
             }
         }
-        const double determinant = r.m[0][0] * (static_cast<double>(r.m[1][1]) * r.m[2][2] - static_cast<double>(r.m[1][2]) * r.m[2][1]) -
-                                   r.m[0][1] * (static_cast<double>(r.m[1][0]) * r.m[2][2] - static_cast<double>(r.m[1][2]) * r.m[2][0]) +
-                                   r.m[0][2] * (static_cast<double>(r.m[1][0]) * r.m[2][1] - static_cast<double>(r.m[1][1]) * r.m[2][0]);
+        const double determinant =
+            r.m[0][0] * (static_cast<double>(r.m[1][1]) * r.m[2][2] - static_cast<double>(r.m[1][2]) * r.m[2][1]) -
+            r.m[0][1] * (static_cast<double>(r.m[1][0]) * r.m[2][2] - static_cast<double>(r.m[1][2]) * r.m[2][0]) +
+            r.m[0][2] * (static_cast<double>(r.m[1][0]) * r.m[2][1] - static_cast<double>(r.m[1][1]) * r.m[2][0]);
         EXPECT_NEAR(1.0, determinant, 1e-6);
         EXPECT_EQ(Bits(0.0f), Bits(r.m[0][3]));
         EXPECT_EQ(Bits(0.0f), Bits(r.m[3][0]));
@@ -368,4 +366,4 @@ TEST(MatrixMultiply, SumsEachElementBeforeRoundingToSinglePrecision)
     EXPECT_EQ(Bits(0x1p-24f), Bits(product.m[0][0]));
 }
 
-} // namespace
+}  // namespace

@@ -24,7 +24,8 @@ public:
     // a fade fractions, both within 0 to 255.
     float Channel()
     {
-        if (Chance(0.3)) return 0.0f;
+        if (Chance(0.3))
+            return 0.0f;
         return Chance(0.5) ? static_cast<float>(Int(0, 255)) : Float(0.0f, 255.0f);
     }
     GridCell Cell() { return GridCell{Channel(), Channel(), Channel(), 0.0f}; }
@@ -61,11 +62,12 @@ Particle ParticleAt(Random& random, int x, int y)
     p.gridWidth = AccumulationGridWidth;
     p.gridHeight = AccumulationGridHeight;
     p.aspectFactor = 1.0f;
-    const int32_t draws[12] = {random.Int(0, 32767), random.Int(0, 32767), random.Int(0, 32767),
-                               random.Chance(0.1) ? 32767 : random.Int(0, 32767), random.Int(0, 32767),
-                               random.Int(0, 32767), random.Int(0, 32767), random.Int(0, 32767),
-                               random.Int(0, 32767), random.Int(0, 32767), random.Int(0, 32767),
-                               random.Int(0, 32767)};
+    const int32_t draws[12] = {random.Int(0, 32767), random.Int(0, 32767),
+                               random.Int(0, 32767), random.Chance(0.1) ? 32767 : random.Int(0, 32767),
+                               random.Int(0, 32767), random.Int(0, 32767),
+                               random.Int(0, 32767), random.Int(0, 32767),
+                               random.Int(0, 32767), random.Int(0, 32767),
+                               random.Int(0, 32767), random.Int(0, 32767)};
     ScriptDraws(draws, 12);
     RespawnParticle(&p, 0.0f, 0.0f, 100.0f);
     ScriptDraws(nullptr, 0);
@@ -83,10 +85,12 @@ void PlaceParticles(SceneState& scene, Random& random, int count)
         int x = random.Int(0, AccumulationGridWidth - 1);
         int y = random.Int(0, AccumulationGridHeight - 1);
         if (random.Chance(0.1)) {
-            x = random.Chance(0.5) ? random.Int(-3, 12) : random.Int(AccumulationGridWidth - 12, AccumulationGridWidth + 3);
+            x = random.Chance(0.5) ? random.Int(-3, 12)
+                                   : random.Int(AccumulationGridWidth - 12, AccumulationGridWidth + 3);
         }
         if (random.Chance(0.1)) {
-            y = random.Chance(0.5) ? random.Int(-3, 12) : random.Int(AccumulationGridHeight - 12, AccumulationGridHeight + 3);
+            y = random.Chance(0.5) ? random.Int(-3, 12)
+                                   : random.Int(AccumulationGridHeight - 12, AccumulationGridHeight + 3);
         }
         if (n > 0 && random.Chance(0.3)) {
             const Particle& near = scene.particles.records[random.Int(0, n - 1)];
@@ -137,13 +141,15 @@ TEST(ReferenceEquivalence, StepAndSplatMatchTheReference)
         p.offsetX = random.Float(5.0f, 1915.0f) - p.mapX;
         p.offsetY = random.Float(5.0f, 1195.0f) - p.mapY;
         p.lifeTicks = random.Int(1, 4);
-        if (random.Chance(0.05)) p.blobSize = random.Chance(0.5) ? 0.0f : random.Float(0.0f, 0.05f);
+        if (random.Chance(0.05))
+            p.blobSize = random.Chance(0.5) ? 0.0f : random.Float(0.0f, 0.05f);
         // The block the particle may splat, coloured the same in both scenes.
         const int x0 = static_cast<int>(p.mapX + p.offsetX) - 5;
         const int y0 = static_cast<int>(p.mapY + p.offsetY) - 5;
         for (int x = x0; x < x0 + 10; ++x) {
             for (int y = y0; y < y0 + 10; ++y) {
-                if (x < 0 || y < 0 || x >= AccumulationGridWidth || y >= AccumulationGridHeight) continue;
+                if (x < 0 || y < 0 || x >= AccumulationGridWidth || y >= AccumulationGridHeight)
+                    continue;
                 AccumulationCell(*fast, x, y) = AccumulationCell(*reference, x, y) = random.Cell();
             }
         }
@@ -158,7 +164,8 @@ TEST(ReferenceEquivalence, StepAndSplatMatchTheReference)
         ASSERT_EQ(0, std::memcmp(&p, &q, sizeof(p))) << trial;
         for (int x = x0; x < x0 + 10; ++x) {
             for (int y = y0; y < y0 + 10; ++y) {
-                if (x < 0 || y < 0 || x >= AccumulationGridWidth || y >= AccumulationGridHeight) continue;
+                if (x < 0 || y < 0 || x >= AccumulationGridWidth || y >= AccumulationGridHeight)
+                    continue;
                 ASSERT_EQ(0, std::memcmp(&AccumulationCell(*fast, x, y), &AccumulationCell(*reference, x, y),
                                          sizeof(GridCell)))
                     << trial << " cell " << x << "," << y;

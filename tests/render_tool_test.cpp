@@ -65,7 +65,8 @@ std::vector<std::string> Entries(const std::string& directory)
     if (DIR* dir = opendir(directory.c_str())) {
         while (dirent* entry = readdir(dir)) {
             const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
+            if (name != "." && name != "..")
+                names.push_back(name);
         }
         closedir(dir);
     }
@@ -80,7 +81,8 @@ std::string OnPath(const std::string& program)
     std::string directory;
     while (std::getline(directories, directory, ':')) {
         const std::string candidate = (directory.empty() ? "." : directory) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
     }
     return std::string();
 }
@@ -94,7 +96,8 @@ public:
         std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/trails-test-XXXXXX";
         std::vector<char> buffer(pattern.begin(), pattern.end());
         buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) == nullptr) std::abort();
+        if (mkdtemp(buffer.data()) == nullptr)
+            std::abort();
         root_ = buffer.data();
         mkdir(Out().c_str(), 0755);
     }
@@ -107,10 +110,12 @@ private:
     static void RemoveTree(const std::string& path)
     {
         struct stat status;
-        if (lstat(path.c_str(), &status) != 0) return;
+        if (lstat(path.c_str(), &status) != 0)
+            return;
         if (S_ISDIR(status.st_mode)) {
             chmod(path.c_str(), 0755);
-            for (const std::string& name : Entries(path)) RemoveTree(path + "/" + name);
+            for (const std::string& name : Entries(path))
+                RemoveTree(path + "/" + name);
             rmdir(path.c_str());
         } else {
             unlink(path.c_str());
@@ -124,7 +129,8 @@ pid_t Start(const Scratch& scratch, const std::vector<std::string>& arguments,
 {
     std::vector<std::string> copies = arguments;
     std::vector<char*> argv;
-    for (std::string& argument : copies) argv.push_back(&argument[0]);
+    for (std::string& argument : copies)
+        argv.push_back(&argument[0]);
     argv.push_back(nullptr);
     const std::string outPath = scratch.Root() + "/stdout.txt";
     const std::string errPath = scratch.Root() + "/stderr.txt";
@@ -136,7 +142,8 @@ pid_t Start(const Scratch& scratch, const std::vector<std::string>& arguments,
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         dup2(in, STDIN_FILENO);
-        for (const std::string& setting : environment) putenv(const_cast<char*>(setting.c_str()));
+        for (const std::string& setting : environment)
+            putenv(const_cast<char*>(setting.c_str()));
         execvp(argv[0], argv.data());
         _exit(127);
     }
@@ -215,11 +222,14 @@ public:
         device_.SetCostFreeMode(!rasterizeEveryFrame);
         for (uint32_t tick = 1; tick <= run.warmupTicks; ++tick) {
             UpdateScene();
-            if (tick % run.ticksPerFrame == 0) Frame();
+            if (tick % run.ticksPerFrame == 0)
+                Frame();
         }
         for (uint32_t frame = 1; frame <= run.frames; ++frame) {
-            for (uint32_t tick = 0; tick < run.ticksPerFrame; ++tick) UpdateScene();
-            if (frame == run.frames) device_.SetCostFreeMode(false);
+            for (uint32_t tick = 0; tick < run.ticksPerFrame; ++tick)
+                UpdateScene();
+            if (frame == run.frames)
+                device_.SetCostFreeMode(false);
             Frame();
         }
         picture_.width = run.width;
@@ -251,7 +261,8 @@ public:
                               &texture, nullptr);
         SoftwareTexture* texels = device_.TextureById(SoftwareDevice::IdOf(texture));
         for (int y = 0; y < GlowGridHeight; ++y) {
-            for (int x = 0; x < GlowGridWidth; ++x) texels->SetTexel(x, y, marked(x, y) ? 0xFFFFFFFFu : 0u);
+            for (int x = 0; x < GlowGridWidth; ++x)
+                texels->SetTexel(x, y, marked(x, y) ? 0xFFFFFFFFu : 0u);
         }
         device_.BeginScene();
         device_.Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
@@ -279,13 +290,19 @@ private:
 
 std::vector<std::string> RenderArguments(const HostRun& run, const std::string& out)
 {
-    return {"render",          "--out",
-            out,               "--size",
+    return {"render",
+            "--out",
+            out,
+            "--size",
             std::to_string(run.width) + "x" + std::to_string(run.height),
-            "--seed",          std::to_string(run.seed),
-            "--warmup-ticks",  std::to_string(run.warmupTicks),
-            "--ticks-per-frame", std::to_string(run.ticksPerFrame),
-            "--frames",        std::to_string(run.frames)};
+            "--seed",
+            std::to_string(run.seed),
+            "--warmup-ticks",
+            std::to_string(run.warmupTicks),
+            "--ticks-per-frame",
+            std::to_string(run.ticksPerFrame),
+            "--frames",
+            std::to_string(run.frames)};
 }
 
 // ---------------------------------------------------------------------------
@@ -321,7 +338,8 @@ TEST(RenderCommandLine, BadOptionsExitWithStatus2AndOneLineNamingTheProblem)
         Scratch scratch;
         std::vector<std::string> arguments = {"render"};
         for (std::string argument : bad.arguments) {
-            if (argument.compare(0, 4, "OUT/") == 0) argument = scratch.OutFile(argument.substr(4));
+            if (argument.compare(0, 4, "OUT/") == 0)
+                argument = scratch.OutFile(argument.substr(4));
             arguments.push_back(argument);
         }
         const Outcome outcome = Trails(scratch, arguments);
@@ -418,20 +436,21 @@ TEST(RenderOutput, FailingEncoderKeepsTheOldFileAndLeavesNoTemporary)
 
 TEST(RenderOutput, StoppedVideoRenderRemovesItsTemporaryFile)
 {
-    if (OnPath("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (OnPath("ffmpeg").empty())
+        GTEST_SKIP() << "ffmpeg is not installed";
     Scratch scratch;
     const std::string out = scratch.OutFile("clip.mp4");
-    const pid_t child = Start(scratch,
-                              {trailsProgram, "render", "--out", out, "--size", "64x40", "--warmup-ticks", "0",
-                               "--frames", "1000000"},
-                              {});
+    const pid_t child = Start(
+        scratch,
+        {trailsProgram, "render", "--out", out, "--size", "64x40", "--warmup-ticks", "0", "--frames", "1000000"}, {});
     // ffmpeg writes into the temporary file beside the target once frames flow.
     bool temporarySeen = false;
     for (int wait = 0; wait < 600 && !temporarySeen; ++wait) {
         for (const std::string& name : Entries(scratch.Out())) {
             temporarySeen = temporarySeen || name.find(".tmp") != std::string::npos;
         }
-        if (!temporarySeen) usleep(100000);
+        if (!temporarySeen)
+            usleep(100000);
     }
     kill(child, SIGTERM);
     const Outcome outcome = Finish(scratch, child);
@@ -508,7 +527,8 @@ TEST(RenderedStill, ShowsRedTrailsAndGlowOverBlack)
                 outsideLit += IsBlack(pixel) ? 0 : 1;
                 continue;
             }
-            if (IsBlack(pixel)) continue;
+            if (IsBlack(pixel))
+                continue;
             ++lit;
             redDominant += pixel[0] >= pixel[1] && pixel[0] >= pixel[2] ? 1 : 0;
             const double brightness = pixel[0] + pixel[1] + pixel[2];
@@ -572,22 +592,30 @@ VideoStream Probe(const Scratch& scratch, const std::string& path)
     std::string line;
     while (std::getline(lines, line)) {
         const size_t equals = line.find('=');
-        if (equals == std::string::npos) continue;
+        if (equals == std::string::npos)
+            continue;
         const std::string key = line.substr(0, equals);
         const std::string value = line.substr(equals + 1);
-        if (key == "codec_name") stream.codec = value;
-        if (key == "pix_fmt") stream.pixelFormat = value;
-        if (key == "r_frame_rate") stream.frameRate = value;
-        if (key == "width") stream.width = std::atoi(value.c_str());
-        if (key == "height") stream.height = std::atoi(value.c_str());
-        if (key == "nb_read_frames") stream.frames = std::atoi(value.c_str());
+        if (key == "codec_name")
+            stream.codec = value;
+        if (key == "pix_fmt")
+            stream.pixelFormat = value;
+        if (key == "r_frame_rate")
+            stream.frameRate = value;
+        if (key == "width")
+            stream.width = std::atoi(value.c_str());
+        if (key == "height")
+            stream.height = std::atoi(value.c_str());
+        if (key == "nb_read_frames")
+            stream.frames = std::atoi(value.c_str());
     }
     return stream;
 }
 
 TEST(RenderedVideo, Mp4HoldsEveryFrameAtTheRequestedSize)
 {
-    if (OnPath("ffmpeg").empty() || OnPath("ffprobe").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (OnPath("ffmpeg").empty() || OnPath("ffprobe").empty())
+        GTEST_SKIP() << "ffmpeg is not installed";
     Scratch scratch;
     const std::string out = scratch.OutFile("clip.mp4");
     const Outcome outcome =
@@ -605,7 +633,8 @@ TEST(RenderedVideo, Mp4HoldsEveryFrameAtTheRequestedSize)
 
 TEST(RenderedVideo, WebmLengthComesFromSecondsTimesFps)
 {
-    if (OnPath("ffmpeg").empty() || OnPath("ffprobe").empty()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (OnPath("ffmpeg").empty() || OnPath("ffprobe").empty())
+        GTEST_SKIP() << "ffmpeg is not installed";
     Scratch scratch;
     const std::string out = scratch.OutFile("clip.webm");
     const Outcome outcome = Trails(scratch, {"render", "--out", out, "--size", "96x64", "--seconds", "0.5", "--fps",

@@ -25,7 +25,8 @@ protected:
         int count = 0;
         for (const auto& column : p.kernel.cells) {
             for (const GridCell& cell : column) {
-                if (cell.red != 0.0f || cell.green != 0.0f || cell.blue != 0.0f) ++count;
+                if (cell.red != 0.0f || cell.green != 0.0f || cell.blue != 0.0f)
+                    ++count;
             }
         }
         return count;

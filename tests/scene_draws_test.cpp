@@ -117,7 +117,8 @@ TEST_F(SceneDraws, DrawsBeyondTheCapacityAreCountedAsMissed)
     device_.SetCostFreeMode(true);
     device_.BeginScene();
     const int draws = SoftwareDevice::kSceneDrawCapacity + 3;
-    for (int n = 0; n < draws; ++n) device_.DrawPrimitive(D3DPT_TRIANGLESTRIP, static_cast<UINT>(n % 2), 1);
+    for (int n = 0; n < draws; ++n)
+        device_.DrawPrimitive(D3DPT_TRIANGLESTRIP, static_cast<UINT>(n % 2), 1);
     device_.EndScene();
     EXPECT_EQ(SoftwareDevice::kSceneDrawCapacity, device_.SceneDrawCount());
     EXPECT_EQ(3, device_.SceneDrawsMissed());

@@ -19,8 +19,8 @@ inline uint32_t FloatBits(float value)
 }
 
 // Compares two floats bit for bit, printing both values on failure.
-#define EXPECT_FLOAT_BITS(expected, actual) EXPECT_EQ(FloatBits(expected), FloatBits(actual)) \
-    << "expected " << (expected) << ", got " << (actual)
+#define EXPECT_FLOAT_BITS(expected, actual) \
+    EXPECT_EQ(FloatBits(expected), FloatBits(actual)) << "expected " << (expected) << ", got " << (actual)
 
 // Every test starts from the library's load values, as if freshly loaded.
 class SceneTest : public ::testing::Test {

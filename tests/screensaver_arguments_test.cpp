@@ -56,7 +56,8 @@ TEST(ScreensaverArguments, AnythingElseIsRefusedWithTheReason)
     for (const auto& bad : cases) {
         const ScreensaverArguments arguments = ParseScreensaverArguments(bad.line);
         EXPECT_EQ(Mode::Invalid, arguments.mode) << "'" << bad.line << "'";
-        EXPECT_NE(std::string::npos, arguments.problem.find(bad.problem)) << "'" << bad.line << "': " << arguments.problem;
+        EXPECT_NE(std::string::npos, arguments.problem.find(bad.problem))
+            << "'" << bad.line << "': " << arguments.problem;
     }
 }
 

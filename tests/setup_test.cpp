@@ -7,7 +7,6 @@
 #include "plugin/entry_points.h"
 #include "scene_fixture.h"
 
-
 namespace {
 
 class SetupTest : public SceneTest {

@@ -12,7 +12,8 @@ namespace {
 
 using namespace device_test;
 
-uint32_t FloatBits(float f) {
+uint32_t FloatBits(float f)
+{
     uint32_t bits;
     std::memcpy(&bits, &f, 4);
     return bits;
@@ -21,7 +22,8 @@ uint32_t FloatBits(float f) {
 // ---------------------------------------------------------------------------
 // Call log
 
-TEST(SoftwareDeviceCallLog, DescribesCreationAndStateCallsWithEveryArgument) {
+TEST(SoftwareDeviceCallLog, DescribesCreationAndStateCallsWithEveryArgument)
+{
     SoftwareDevice device(8, 8);
     IDirect3DVertexBuffer9* buffer = nullptr;
     IDirect3DTexture9* full = nullptr;
@@ -60,7 +62,8 @@ TEST(SoftwareDeviceCallLog, DescribesCreationAndStateCallsWithEveryArgument) {
     EXPECT_EQ(device.Calls()[1].objectId, SoftwareDevice::IdOf(full));
 }
 
-TEST(SoftwareDeviceCallLog, RecordsFrameCallsWithExactArguments) {
+TEST(SoftwareDeviceCallLog, RecordsFrameCallsWithExactArguments)
+{
     SoftwareDevice device(8, 8);
     D3DMATRIX projection = PerspectiveFovLH(0.7853982f, 1.0f, 0.1f, 100.0f);
     device.BeginScene();
@@ -83,14 +86,16 @@ TEST(SoftwareDeviceCallLog, RecordsFrameCallsWithExactArguments) {
     EXPECT_EQ(calls[5].Describe(), "EndScene()");
 }
 
-TEST(SoftwareDeviceCallLog, MatrixDescriptionReadsBackToTheSameBits) {
+TEST(SoftwareDeviceCallLog, MatrixDescriptionReadsBackToTheSameBits)
+{
     SoftwareDevice device(8, 8);
     D3DMATRIX world = Translation(0.0f, 0.0f, 2.1f);
     device.SetTransform(D3DTS_WORLD, &world);
     EXPECT_EQ(device.Calls()[0].Describe(), "SetTransform(D3DTS_WORLD, [1 0 0 0; 0 1 0 0; 0 0 1 0; 0 0 2.0999999 1])");
 }
 
-TEST(SoftwareDeviceCallLog, ClearCallLogEmptiesTheLogButCallCountsGoOn) {
+TEST(SoftwareDeviceCallLog, ClearCallLogEmptiesTheLogButCallCountsGoOn)
+{
     SoftwareDevice device(8, 8);
     device.SetFVF(kQuadFvf);
     device.SetFVF(kQuadFvf);
@@ -101,7 +106,8 @@ TEST(SoftwareDeviceCallLog, ClearCallLogEmptiesTheLogButCallCountsGoOn) {
     EXPECT_EQ(device.CallCount(CallKind::SetFVF), 3);
 }
 
-TEST(SoftwareDeviceCallLog, RecordingOffLogsNothingButStillActs) {
+TEST(SoftwareDeviceCallLog, RecordingOffLogsNothingButStillActs)
+{
     SoftwareDevice device(8, 8);
     device.SetRecording(false);
     device.SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
@@ -112,7 +118,8 @@ TEST(SoftwareDeviceCallLog, RecordingOffLogsNothingButStillActs) {
 // ---------------------------------------------------------------------------
 // Failure injection
 
-TEST(SoftwareDeviceFailures, FailedCreationNullsTheOutPointer) {
+TEST(SoftwareDeviceFailures, FailedCreationNullsTheOutPointer)
+{
     SoftwareDevice device(8, 8);
     device.FailCall(CallKind::CreateTexture);
     device.FailCall(CallKind::CreateVertexBuffer);
@@ -121,8 +128,7 @@ TEST(SoftwareDeviceFailures, FailedCreationNullsTheOutPointer) {
               D3DERR_OUTOFVIDEOMEMORY);
     EXPECT_EQ(texture, nullptr);
     IDirect3DVertexBuffer9* buffer = reinterpret_cast<IDirect3DVertexBuffer9*>(uintptr_t{0x1234});
-    EXPECT_EQ(device.CreateVertexBuffer(576, 0, kQuadFvf, D3DPOOL_DEFAULT, &buffer, nullptr),
-              D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(device.CreateVertexBuffer(576, 0, kQuadFvf, D3DPOOL_DEFAULT, &buffer, nullptr), D3DERR_OUTOFVIDEOMEMORY);
     EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(device.ObjectCount(), 0);
     ASSERT_EQ(device.Calls().size(), 2u);
@@ -132,7 +138,8 @@ TEST(SoftwareDeviceFailures, FailedCreationNullsTheOutPointer) {
     }
 }
 
-TEST(SoftwareDeviceFailures, FailedLockRectZeroesTheLockedRectAndLeavesTheTextureUnlocked) {
+TEST(SoftwareDeviceFailures, FailedLockRectZeroesTheLockedRectAndLeavesTheTextureUnlocked)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFF112233u);
     device.FailNextCall(CallKind::LockRect);
@@ -147,7 +154,8 @@ TEST(SoftwareDeviceFailures, FailedLockRectZeroesTheLockedRectAndLeavesTheTextur
     EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), S_OK);
 }
 
-TEST(SoftwareDeviceFailures, FailedVertexBufferLockNullsTheDataPointer) {
+TEST(SoftwareDeviceFailures, FailedVertexBufferLockNullsTheDataPointer)
+{
     SoftwareDevice device(8, 8);
     IDirect3DVertexBuffer9* buffer = nullptr;
     device.CreateVertexBuffer(96, 0, kQuadFvf, D3DPOOL_DEFAULT, &buffer, nullptr);
@@ -158,7 +166,8 @@ TEST(SoftwareDeviceFailures, FailedVertexBufferLockNullsTheDataPointer) {
     EXPECT_EQ(buffer->Unlock(), D3DERR_INVALIDCALL);
 }
 
-TEST(SoftwareDeviceFailures, FailedBeginSceneLeavesNoSceneOpen) {
+TEST(SoftwareDeviceFailures, FailedBeginSceneLeavesNoSceneOpen)
+{
     SoftwareDevice device(8, 8);
     device.FailNextCall(CallKind::BeginScene);
     EXPECT_EQ(device.BeginScene(), D3DERR_INVALIDCALL);
@@ -168,7 +177,8 @@ TEST(SoftwareDeviceFailures, FailedBeginSceneLeavesNoSceneOpen) {
     EXPECT_TRUE(device.InScene());
 }
 
-TEST(SoftwareDeviceFailures, AnOccurrenceFailsOnlyThatCall) {
+TEST(SoftwareDeviceFailures, AnOccurrenceFailsOnlyThatCall)
+{
     SoftwareDevice device(8, 8);
     device.FailCall(CallKind::SetRenderState, 1);
     EXPECT_EQ(device.SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE), S_OK);
@@ -182,7 +192,8 @@ TEST(SoftwareDeviceFailures, AnOccurrenceFailsOnlyThatCall) {
     EXPECT_FALSE(device.Calls()[2].failed);
 }
 
-TEST(SoftwareDeviceFailures, FailedStateCallsChangeNothing) {
+TEST(SoftwareDeviceFailures, FailedStateCallsChangeNothing)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFFFFFFFFu);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFFFFFFFFu));
@@ -208,10 +219,12 @@ TEST(SoftwareDeviceFailures, FailedStateCallsChangeNothing) {
     EXPECT_EQ(device.Pixel(4, 4), 0u);
     const std::vector<DeviceCall>& calls = device.Calls();
     ASSERT_GE(calls.size(), 10u);
-    for (size_t i = calls.size() - 10; i < calls.size(); ++i) EXPECT_TRUE(calls[i].failed) << calls[i].Describe();
+    for (size_t i = calls.size() - 10; i < calls.size(); ++i)
+        EXPECT_TRUE(calls[i].failed) << calls[i].Describe();
 }
 
-TEST(SoftwareDeviceFailures, ReferenceCountingIsNotSubjectToFailures) {
+TEST(SoftwareDeviceFailures, ReferenceCountingIsNotSubjectToFailures)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0u);
     device.FailAllCalls(true);
@@ -227,16 +240,21 @@ TEST(SoftwareDeviceFailures, ReferenceCountingIsNotSubjectToFailures) {
 // What the device does not implement is refused, recorded, and changes
 // nothing: a caller never takes for drawn what the picture would ignore.
 
-TEST(SoftwareDeviceRefusals, StatesAndValuesTheSceneDoesNotSetAreRefused) {
+TEST(SoftwareDeviceRefusals, StatesAndValuesTheSceneDoesNotSetAreRefused)
+{
     SoftwareDevice device(8, 8);
     const struct {
         D3DRENDERSTATETYPE state;
         DWORD value;
     } renderStates[] = {
-        {D3DRS_ZENABLE, D3DZB_FALSE},         {D3DRS_ZFUNC, D3DCMP_LESS},
-        {D3DRS_CULLMODE, D3DCULL_CW},         {D3DRS_SRCBLEND, D3DBLEND_ZERO},
-        {D3DRS_DESTBLEND, D3DBLEND_ONE},      {D3DRS_BLENDOP, 5},  // D3DBLENDOP_MAX
-        {D3DRS_ALPHATESTENABLE, TRUE},        {D3DRS_COLORWRITEENABLE, 0x7},
+        {D3DRS_ZENABLE, D3DZB_FALSE},
+        {D3DRS_ZFUNC, D3DCMP_LESS},
+        {D3DRS_CULLMODE, D3DCULL_CW},
+        {D3DRS_SRCBLEND, D3DBLEND_ZERO},
+        {D3DRS_DESTBLEND, D3DBLEND_ONE},
+        {D3DRS_BLENDOP, 5},  // D3DBLENDOP_MAX
+        {D3DRS_ALPHATESTENABLE, TRUE},
+        {D3DRS_COLORWRITEENABLE, 0x7},
         {static_cast<D3DRENDERSTATETYPE>(8), 2},  // D3DRS_FILLMODE, D3DFILL_WIREFRAME
         {static_cast<D3DRENDERSTATETYPE>(300), 0},
     };
@@ -245,7 +263,7 @@ TEST(SoftwareDeviceRefusals, StatesAndValuesTheSceneDoesNotSetAreRefused) {
         EXPECT_EQ(device.SetRenderState(entry.state, entry.value), D3DERR_INVALIDCALL) << entry.state;
         EXPECT_EQ(device.RenderState(entry.state), before) << entry.state;
     }
-    EXPECT_EQ(device.SetSamplerState(0, D3DSAMP_ADDRESSU, 3), D3DERR_INVALIDCALL);  // D3DTADDRESS_CLAMP
+    EXPECT_EQ(device.SetSamplerState(0, D3DSAMP_ADDRESSU, 3), D3DERR_INVALIDCALL);   // D3DTADDRESS_CLAMP
     EXPECT_EQ(device.SetSamplerState(0, D3DSAMP_MINFILTER, 2), D3DERR_INVALIDCALL);  // D3DTEXF_LINEAR
     EXPECT_EQ(device.SetSamplerState(0, D3DSAMP_MAXANISOTROPY, 17), D3DERR_INVALIDCALL);
     EXPECT_EQ(device.SetSamplerState(1, D3DSAMP_MINFILTER, D3DTEXF_ANISOTROPIC), D3DERR_INVALIDCALL);
@@ -262,19 +280,21 @@ TEST(SoftwareDeviceRefusals, StatesAndValuesTheSceneDoesNotSetAreRefused) {
     EXPECT_EQ(device.SetRenderState(D3DRS_ZWRITEENABLE, TRUE), S_OK);
     EXPECT_EQ(device.SetSamplerState(0, D3DSAMP_MAXANISOTROPY, 16), S_OK);
     const std::vector<DeviceCall>& calls = device.Calls();
-    for (size_t n = 0; n < calls.size(); ++n) EXPECT_EQ(calls[n].failed, n + 2 < calls.size()) << calls[n].Describe();
+    for (size_t n = 0; n < calls.size(); ++n)
+        EXPECT_EQ(calls[n].failed, n + 2 < calls.size()) << calls[n].Describe();
 }
 
-TEST(SoftwareDeviceRefusals, ObjectsAndCallsBeyondTheScenesAreRefused) {
+TEST(SoftwareDeviceRefusals, ObjectsAndCallsBeyondTheScenesAreRefused)
+{
     SoftwareDevice device(16, 16);
     IDirect3DTexture9* texture = nullptr;
     EXPECT_EQ(device.CreateTexture(4, 4, 1, D3DUSAGE_DYNAMIC, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr),
               D3DERR_INVALIDCALL);
     EXPECT_EQ(device.CreateTexture(4, 4, 0, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr),
               D3DERR_INVALIDCALL);  // a mipmap chain
-    EXPECT_EQ(device.CreateTexture(4, 4, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, static_cast<D3DPOOL>(1), &texture,
-                                   nullptr),
-              D3DERR_INVALIDCALL);  // D3DPOOL_MANAGED
+    EXPECT_EQ(
+        device.CreateTexture(4, 4, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, static_cast<D3DPOOL>(1), &texture, nullptr),
+        D3DERR_INVALIDCALL);  // D3DPOOL_MANAGED
     HANDLE shared = nullptr;
     EXPECT_EQ(device.CreateTexture(4, 4, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture, &shared),
               D3DERR_INVALIDCALL);

@@ -27,7 +27,8 @@ inline int Green(uint32_t c) { return static_cast<int>((c >> 8) & 0xFF); }
 inline int Blue(uint32_t c) { return static_cast<int>(c & 0xFF); }
 inline int Alpha(uint32_t c) { return static_cast<int>(c >> 24); }
 
-inline D3DMATRIX Translation(float x, float y, float z) {
+inline D3DMATRIX Translation(float x, float y, float z)
+{
     D3DMATRIX m = {};
     m._11 = m._22 = m._33 = m._44 = 1.0f;
     m._41 = x;
@@ -38,7 +39,8 @@ inline D3DMATRIX Translation(float x, float y, float z) {
 
 // Left-handed perspective from the vertical field of view, as Direct3D's
 // helper library builds it.
-inline D3DMATRIX PerspectiveFovLH(float fovy, float aspect, float zn, float zf) {
+inline D3DMATRIX PerspectiveFovLH(float fovy, float aspect, float zn, float zf)
+{
     D3DMATRIX m = {};
     float yScale = 1.0f / std::tan(fovy / 2.0f);
     m._11 = yScale / aspect;
@@ -52,14 +54,16 @@ inline D3DMATRIX PerspectiveFovLH(float fovy, float aspect, float zn, float zf) 
 // A rectangle as a four-vertex strip in the plug-in's order: upper left,
 // upper right, lower left, lower right.
 inline std::vector<Vertex> RectangleStrip(float left, float top, float right, float bottom, float z, uint32_t diffuse,
-                                          float u0 = 0.0f, float v0 = 0.0f, float u1 = 1.0f, float v1 = 1.0f) {
+                                          float u0 = 0.0f, float v0 = 0.0f, float u1 = 1.0f, float v1 = 1.0f)
+{
     return {{left, top, z, diffuse, u0, v0},
             {right, top, z, diffuse, u1, v0},
             {left, bottom, z, diffuse, u0, v1},
             {right, bottom, z, diffuse, u1, v1}};
 }
 
-inline IDirect3DVertexBuffer9* MakeBuffer(SoftwareDevice& device, const std::vector<Vertex>& vertices) {
+inline IDirect3DVertexBuffer9* MakeBuffer(SoftwareDevice& device, const std::vector<Vertex>& vertices)
+{
     IDirect3DVertexBuffer9* buffer = nullptr;
     UINT bytes = static_cast<UINT>(vertices.size() * sizeof(Vertex));
     EXPECT_EQ(device.CreateVertexBuffer(bytes, 0, kQuadFvf, D3DPOOL_DEFAULT, &buffer, nullptr), S_OK);
@@ -71,11 +75,12 @@ inline IDirect3DVertexBuffer9* MakeBuffer(SoftwareDevice& device, const std::vec
 }
 
 inline IDirect3DTexture9* MakeTexture(SoftwareDevice& device, int width, int height,
-                                      const std::vector<uint32_t>& texels) {
+                                      const std::vector<uint32_t>& texels)
+{
     IDirect3DTexture9* texture = nullptr;
-    EXPECT_EQ(device.CreateTexture(width, height, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture,
-                                   nullptr),
-              S_OK);
+    EXPECT_EQ(
+        device.CreateTexture(width, height, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr),
+        S_OK);
     D3DLOCKED_RECT locked = {};
     EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), S_OK);
     for (int y = 0; y < height; ++y)
@@ -84,25 +89,29 @@ inline IDirect3DTexture9* MakeTexture(SoftwareDevice& device, int width, int hei
     return texture;
 }
 
-inline IDirect3DTexture9* MakeSolidTexture(SoftwareDevice& device, uint32_t texel) {
+inline IDirect3DTexture9* MakeSolidTexture(SoftwareDevice& device, uint32_t texel)
+{
     return MakeTexture(device, 4, 4, std::vector<uint32_t>(16, texel));
 }
 
 // The state the plug-in's drawing relies on, minus blending.
-inline void PrepareDrawing(SoftwareDevice& device) {
+inline void PrepareDrawing(SoftwareDevice& device)
+{
     device.SetFVF(kQuadFvf);
     device.SetRenderState(D3DRS_LIGHTING, FALSE);
     device.SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
 }
 
 // The plug-in's blend: the source over the back buffer by its alpha.
-inline void BlendBySourceAlpha(SoftwareDevice& device) {
+inline void BlendBySourceAlpha(SoftwareDevice& device)
+{
     device.SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
     device.SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
     device.SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
 }
 
-inline void DrawQuad(SoftwareDevice& device, IDirect3DVertexBuffer9* buffer, IDirect3DTexture9* texture) {
+inline void DrawQuad(SoftwareDevice& device, IDirect3DVertexBuffer9* buffer, IDirect3DTexture9* texture)
+{
     device.SetStreamSource(0, buffer, 0, sizeof(Vertex));
     device.SetTexture(0, texture);
     ASSERT_EQ(device.DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK) << device.DescribeCalls();

@@ -17,7 +17,8 @@ using namespace device_test;
 // ---------------------------------------------------------------------------
 // Reference counting
 
-TEST(SoftwareDeviceReferences, AddRefAndReleaseReturnTheNewCount) {
+TEST(SoftwareDeviceReferences, AddRefAndReleaseReturnTheNewCount)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0u);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0));
@@ -33,7 +34,8 @@ TEST(SoftwareDeviceReferences, AddRefAndReleaseReturnTheNewCount) {
     EXPECT_EQ(device.OverReleaseCount(), 0);
 }
 
-TEST(SoftwareDeviceReferences, DoubleReleaseIsReportedAndDoesNotCrash) {
+TEST(SoftwareDeviceReferences, DoubleReleaseIsReportedAndDoesNotCrash)
+{
     SoftwareDevice device(8, 8);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0));
     EXPECT_EQ(buffer->Release(), 0u);
@@ -43,7 +45,8 @@ TEST(SoftwareDeviceReferences, DoubleReleaseIsReportedAndDoesNotCrash) {
     EXPECT_TRUE(device.Calls().back().failed);
 }
 
-TEST(SoftwareDeviceReferences, ReleasedTextureStaysDrawableWhileBound) {
+TEST(SoftwareDeviceReferences, ReleasedTextureStaysDrawableWhileBound)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFF00FF00u);
     auto* software = static_cast<SoftwareTexture*>(texture);
@@ -69,7 +72,8 @@ TEST(SoftwareDeviceReferences, ReleasedTextureStaysDrawableWhileBound) {
     EXPECT_TRUE(software->IsDestroyed());
 }
 
-TEST(SoftwareDeviceReferences, UseAfterReleaseIsReportedAndFails) {
+TEST(SoftwareDeviceReferences, UseAfterReleaseIsReportedAndFails)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0u);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0));
@@ -87,7 +91,8 @@ TEST(SoftwareDeviceReferences, UseAfterReleaseIsReportedAndFails) {
     EXPECT_EQ(device.StreamSource(), nullptr);
 }
 
-TEST(SoftwareDeviceReferences, BindingsDoNotChangeTheCountTheCallerSees) {
+TEST(SoftwareDeviceReferences, BindingsDoNotChangeTheCountTheCallerSees)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0u);
     auto* software = static_cast<SoftwareTexture*>(texture);
@@ -102,7 +107,8 @@ TEST(SoftwareDeviceReferences, BindingsDoNotChangeTheCountTheCallerSees) {
     EXPECT_FALSE(software->IsDestroyed());
 }
 
-TEST(SoftwareDeviceReferences, ForeignObjectsAreNotBound) {
+TEST(SoftwareDeviceReferences, ForeignObjectsAreNotBound)
+{
     SoftwareDevice device(8, 8);
     SoftwareDevice other(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(other, 0u);
@@ -115,7 +121,8 @@ TEST(SoftwareDeviceReferences, ForeignObjectsAreNotBound) {
 // ---------------------------------------------------------------------------
 // Locks
 
-TEST(SoftwareDeviceLocks, PitchIsLargerThanARowAndAddressesRows) {
+TEST(SoftwareDeviceLocks, PitchIsLargerThanARowAndAddressesRows)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = nullptr;
     device.CreateTexture(5, 3, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr);
@@ -146,7 +153,8 @@ TEST(SoftwareDeviceLocks, PitchIsLargerThanARowAndAddressesRows) {
     EXPECT_EQ(texels, reused);
 }
 
-TEST(SoftwareDeviceLocks, InvalidLocksFail) {
+TEST(SoftwareDeviceLocks, InvalidLocksFail)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0u);
     D3DLOCKED_RECT locked = {};
@@ -161,7 +169,8 @@ TEST(SoftwareDeviceLocks, InvalidLocksFail) {
     EXPECT_EQ(texture->UnlockRect(0), D3DERR_INVALIDCALL);
 }
 
-TEST(SoftwareDeviceLocks, StaticDefaultPoolTextureCannotBeLocked) {
+TEST(SoftwareDeviceLocks, StaticDefaultPoolTextureCannotBeLocked)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = nullptr;
     ASSERT_EQ(device.CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr), S_OK);
@@ -169,7 +178,8 @@ TEST(SoftwareDeviceLocks, StaticDefaultPoolTextureCannotBeLocked) {
     EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3DERR_INVALIDCALL);
 }
 
-TEST(SoftwareDeviceLocks, DiscardLockFillsASentinelThatChangesPerLock) {
+TEST(SoftwareDeviceLocks, DiscardLockFillsASentinelThatChangesPerLock)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFF123456u);
     auto* software = static_cast<SoftwareTexture*>(texture);
@@ -186,7 +196,8 @@ TEST(SoftwareDeviceLocks, DiscardLockFillsASentinelThatChangesPerLock) {
     EXPECT_EQ(device.SentinelFillCount(), 2u);
 }
 
-TEST(SoftwareDeviceLocks, LocksWithoutDiscardKeepTheContents) {
+TEST(SoftwareDeviceLocks, LocksWithoutDiscardKeepTheContents)
+{
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFF123456u);
     D3DLOCKED_RECT locked = {};
@@ -199,7 +210,8 @@ TEST(SoftwareDeviceLocks, LocksWithoutDiscardKeepTheContents) {
     EXPECT_EQ(device.SentinelFillCount(), 0u);
 }
 
-TEST(SoftwareDeviceLocks, VertexBufferLockGivesItsMemory) {
+TEST(SoftwareDeviceLocks, VertexBufferLockGivesItsMemory)
+{
     SoftwareDevice device(8, 8);
     IDirect3DVertexBuffer9* buffer = nullptr;
     device.CreateVertexBuffer(576, 0, kQuadFvf, D3DPOOL_DEFAULT, &buffer, nullptr);
@@ -216,7 +228,8 @@ TEST(SoftwareDeviceLocks, VertexBufferLockGivesItsMemory) {
     EXPECT_EQ(bytes[23], 0);
 }
 
-TEST(SoftwareDeviceLocks, CostFreeModeRecordsNothingFillsNothingAndDrawsNothing) {
+TEST(SoftwareDeviceLocks, CostFreeModeRecordsNothingFillsNothingAndDrawsNothing)
+{
     SoftwareDevice device(16, 16);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFFFFFFFFu);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFFFFFFFFu));
@@ -240,7 +253,8 @@ TEST(SoftwareDeviceLocks, CostFreeModeRecordsNothingFillsNothingAndDrawsNothing)
     EXPECT_EQ(device.Calls().size(), 1u);
 }
 
-TEST(SoftwareDeviceLocks, AFrameAllocatesNothingWhileRecordingIsOff) {
+TEST(SoftwareDeviceLocks, AFrameAllocatesNothingWhileRecordingIsOff)
+{
     SoftwareDevice device(64, 48);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0x80FFFFFFu);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0x00FFFFFFu));

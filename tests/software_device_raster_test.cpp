@@ -15,7 +15,8 @@ using namespace device_test;
 // A frame of a device with the quad state set, ready to draw.
 class SoftwareDeviceFrame : public ::testing::Test {
 protected:
-    SoftwareDeviceFrame() : device(64, 48) {
+    SoftwareDeviceFrame() : device(64, 48)
+    {
         PrepareDrawing(device);
         device.BeginScene();
         device.Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
@@ -27,7 +28,8 @@ protected:
 // perspective: at distance 2 the visible half-height is 2.
 class SoftwareDevicePerspective : public ::testing::Test {
 protected:
-    void Open(int width) {
+    void Open(int width)
+    {
         device.reset(new SoftwareDevice(width, 100));
         PrepareDrawing(*device);
         device->BeginScene();
@@ -38,7 +40,8 @@ protected:
     std::unique_ptr<SoftwareDevice> device;
 };
 
-TEST(SoftwareDeviceClear, ClearSetsColourAndDepth) {
+TEST(SoftwareDeviceClear, ClearSetsColourAndDepth)
+{
     SoftwareDevice device(8, 6);
     EXPECT_EQ(device.Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030u, 0.25f, 0), S_OK);
     EXPECT_EQ(device.Pixel(0, 0), 0xFF102030u);
@@ -49,7 +52,8 @@ TEST(SoftwareDeviceClear, ClearSetsColourAndDepth) {
     EXPECT_EQ(device.Depth(3, 3), 1.0f);
 }
 
-TEST_F(SoftwareDeviceFrame, TexturedQuadCoveringTheViewportShowsTheTexture) {
+TEST_F(SoftwareDeviceFrame, TexturedQuadCoveringTheViewportShowsTheTexture)
+{
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFF40C080u);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFFFFFFFFu));
     DrawQuad(device, buffer, texture);
@@ -58,10 +62,10 @@ TEST_F(SoftwareDeviceFrame, TexturedQuadCoveringTheViewportShowsTheTexture) {
     EXPECT_EQ(device.Pixel(63, 47), 0xFF40C080u);
 }
 
-TEST_F(SoftwareDeviceFrame, TextureUpperLeftTexelAppearsUpperLeft) {
+TEST_F(SoftwareDeviceFrame, TextureUpperLeftTexelAppearsUpperLeft)
+{
     // 2 x 2 texels: red, green over blue, white; v = 0 is the top row.
-    IDirect3DTexture9* texture =
-        MakeTexture(device, 2, 2, {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu});
+    IDirect3DTexture9* texture = MakeTexture(device, 2, 2, {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu});
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFFFFFFFFu));
     DrawQuad(device, buffer, texture);
     EXPECT_EQ(device.Pixel(10, 10), 0xFFFF0000u);
@@ -70,7 +74,8 @@ TEST_F(SoftwareDeviceFrame, TextureUpperLeftTexelAppearsUpperLeft) {
     EXPECT_EQ(device.Pixel(53, 37), 0xFFFFFFFFu);
 }
 
-TEST_F(SoftwareDeviceFrame, DiffuseColourModulatesTheTexel) {
+TEST_F(SoftwareDeviceFrame, DiffuseColourModulatesTheTexel)
+{
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFFFF8040u);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0x00808080u));
     DrawQuad(device, buffer, texture);
@@ -81,13 +86,15 @@ TEST_F(SoftwareDeviceFrame, DiffuseColourModulatesTheTexel) {
     EXPECT_EQ(Alpha(pixel), 255);  // the texel's alpha, not the diffuse alpha 0
 }
 
-TEST_F(SoftwareDeviceFrame, WithoutTextureTheDiffuseColourIsDrawn) {
+TEST_F(SoftwareDeviceFrame, WithoutTextureTheDiffuseColourIsDrawn)
+{
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFF336699u));
     DrawQuad(device, buffer, nullptr);
     EXPECT_EQ(device.Pixel(32, 24), 0xFF336699u);
 }
 
-TEST_F(SoftwareDeviceFrame, LightingLeftOnDrawsBlack) {
+TEST_F(SoftwareDeviceFrame, LightingLeftOnDrawsBlack)
+{
     device.SetRenderState(D3DRS_LIGHTING, TRUE);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFFFFFFFFu);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFFFFFFFFu));
@@ -96,7 +103,8 @@ TEST_F(SoftwareDeviceFrame, LightingLeftOnDrawsBlack) {
     EXPECT_EQ(device.Pixel(32, 24), 0xFF000000u);
 }
 
-TEST_F(SoftwareDeviceFrame, HalfTransparentTexelBlendsOverTheBackground) {
+TEST_F(SoftwareDeviceFrame, HalfTransparentTexelBlendsOverTheBackground)
+{
     BlendBySourceAlpha(device);
     device.Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FFu, 1.0f, 0);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0x80FF0000u);
@@ -109,7 +117,8 @@ TEST_F(SoftwareDeviceFrame, HalfTransparentTexelBlendsOverTheBackground) {
     EXPECT_EQ(Blue(pixel), 127);
 }
 
-TEST_F(SoftwareDeviceFrame, TransparentTexelsLeaveTheBackground) {
+TEST_F(SoftwareDeviceFrame, TransparentTexelsLeaveTheBackground)
+{
     BlendBySourceAlpha(device);
     device.Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF336699u, 1.0f, 0);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0x00FFFFFFu);
@@ -119,7 +128,8 @@ TEST_F(SoftwareDeviceFrame, TransparentTexelsLeaveTheBackground) {
     EXPECT_EQ(device.Pixel(0, 0) & 0x00FFFFFFu, 0x00336699u);
 }
 
-TEST_F(SoftwareDeviceFrame, TrianglesSharingAnEdgeCoverEveryPixelExactlyOnce) {
+TEST_F(SoftwareDeviceFrame, TrianglesSharingAnEdgeCoverEveryPixelExactlyOnce)
+{
     // Half-transparent white over black: 0x80 where drawn once, 0xC0 where
     // drawn twice.
     BlendBySourceAlpha(device);
@@ -140,7 +150,8 @@ TEST_F(SoftwareDeviceFrame, TrianglesSharingAnEdgeCoverEveryPixelExactlyOnce) {
     EXPECT_GT(covered, 1000);
 }
 
-TEST_F(SoftwareDeviceFrame, EqualDepthPassesAndFartherDoesNot) {
+TEST_F(SoftwareDeviceFrame, EqualDepthPassesAndFartherDoesNot)
+{
     IDirect3DVertexBuffer9* red = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0.5f, 0xFFFF0000u));
     IDirect3DVertexBuffer9* green = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0.5f, 0xFF00FF00u));
     IDirect3DVertexBuffer9* blueBehind = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0.75f, 0xFF0000FFu));
@@ -153,7 +164,8 @@ TEST_F(SoftwareDeviceFrame, EqualDepthPassesAndFartherDoesNot) {
     EXPECT_EQ(device.Depth(32, 24), 0.5f);
 }
 
-TEST_F(SoftwareDeviceFrame, DefaultCullModeDropsCounterClockwiseTriangles) {
+TEST_F(SoftwareDeviceFrame, DefaultCullModeDropsCounterClockwiseTriangles)
+{
     device.SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
     // Upper right, upper left, lower right, lower left: counter-clockwise.
     std::vector<Vertex> mirrored = {{1, 1, 0, 0xFFFFFFFFu, 0, 0},
@@ -172,7 +184,8 @@ TEST_F(SoftwareDeviceFrame, DefaultCullModeDropsCounterClockwiseTriangles) {
     EXPECT_EQ(device.Pixel(53, 37), 0xFFFFFFFFu);
 }
 
-TEST_F(SoftwareDeviceFrame, TextureCoordinatesWrap) {
+TEST_F(SoftwareDeviceFrame, TextureCoordinatesWrap)
+{
     IDirect3DTexture9* texture = MakeTexture(device, 2, 1, {0xFFFF0000u, 0xFF0000FFu});
     // u from -1 to 1: negative coordinates wrap too (texel -2 is texel 0).
     IDirect3DVertexBuffer9* buffer =
@@ -184,7 +197,8 @@ TEST_F(SoftwareDeviceFrame, TextureCoordinatesWrap) {
     EXPECT_EQ(device.Pixel(52, 24), 0xFF0000FFu);
 }
 
-TEST_F(SoftwareDeviceFrame, AnisotropicFilteringBlendsNeighbouringTexels) {
+TEST_F(SoftwareDeviceFrame, AnisotropicFilteringBlendsNeighbouringTexels)
+{
     IDirect3DTexture9* texture = MakeTexture(device, 2, 1, {0xFF000000u, 0xFFFFFFFFu});
     // u from 0.25 to 0.75 runs from the centre of texel 0 to that of texel 1.
     IDirect3DVertexBuffer9* buffer =
@@ -198,7 +212,8 @@ TEST_F(SoftwareDeviceFrame, AnisotropicFilteringBlendsNeighbouringTexels) {
     EXPECT_NEAR(Red(device.Pixel(16, 24)), 64, 1);
 }
 
-TEST_F(SoftwareDeviceFrame, DepthOutsideZeroToOneIsClipped) {
+TEST_F(SoftwareDeviceFrame, DepthOutsideZeroToOneIsClipped)
+{
     // Without a projection depth is z itself; the quad leaves the 0..1 range
     // halfway across, at x = 0 (pixel 32).
     std::vector<Vertex> throughNear = {{-1, 1, -0.5f, 0xFFFFFFFFu, 0, 0},
@@ -206,7 +221,8 @@ TEST_F(SoftwareDeviceFrame, DepthOutsideZeroToOneIsClipped) {
                                        {-1, -1, -0.5f, 0xFFFFFFFFu, 0, 0},
                                        {1, -1, 0.5f, 0xFFFFFFFFu, 0, 0}};
     std::vector<Vertex> throughFar = throughNear;
-    for (Vertex& vertex : throughFar) vertex.z += 1.0f;
+    for (Vertex& vertex : throughFar)
+        vertex.z += 1.0f;
     DrawQuad(device, MakeBuffer(device, throughNear), nullptr);
     EXPECT_EQ(device.Pixel(16, 24), 0xFF000000u);
     EXPECT_EQ(device.Pixel(48, 24), 0xFFFFFFFFu);
@@ -216,7 +232,8 @@ TEST_F(SoftwareDeviceFrame, DepthOutsideZeroToOneIsClipped) {
     EXPECT_EQ(device.Pixel(48, 24), 0xFF000000u);
 }
 
-TEST_F(SoftwareDeviceFrame, WorldThenViewThenProjectionAreAppliedInThatOrder) {
+TEST_F(SoftwareDeviceFrame, WorldThenViewThenProjectionAreAppliedInThatOrder)
+{
     D3DMATRIX world = Translation(0.5f, 0.0f, 0.0f);
     D3DMATRIX view = Translation(0.0f, 0.0f, 0.0f);
     view._11 = 0.5f;
@@ -231,7 +248,8 @@ TEST_F(SoftwareDeviceFrame, WorldThenViewThenProjectionAreAppliedInThatOrder) {
     EXPECT_EQ(device.Pixel(48, 24), 0xFF000000u);
 }
 
-TEST_F(SoftwareDevicePerspective, ProjectionPlacesTheQuadWhereExpected) {
+TEST_F(SoftwareDevicePerspective, ProjectionPlacesTheQuadWhereExpected)
+{
     Open(100);
     // A quad of half-size 1 at distance 2 covers the middle half.
     D3DMATRIX world = Translation(0.0f, 0.0f, 2.0f);
@@ -250,7 +268,8 @@ TEST_F(SoftwareDevicePerspective, ProjectionPlacesTheQuadWhereExpected) {
     EXPECT_NEAR(device->Depth(50, 50), expectedDepth, 1e-5);
 }
 
-TEST_F(SoftwareDevicePerspective, TextureCoordinatesArePerspectiveCorrect) {
+TEST_F(SoftwareDevicePerspective, TextureCoordinatesArePerspectiveCorrect)
+{
     Open(200);
     // Left edge at depth 1, right edge at depth 3: u = 0.5 lies at (0, 2),
     // straight ahead, while an affine interpolation would put it a third of
@@ -266,7 +285,8 @@ TEST_F(SoftwareDevicePerspective, TextureCoordinatesArePerspectiveCorrect) {
     EXPECT_EQ(device->Pixel(110, 50), 0xFF0000FFu);  // x = +0.1
 }
 
-TEST_F(SoftwareDevicePerspective, GeometryBehindTheEyeIsClippedAway) {
+TEST_F(SoftwareDevicePerspective, GeometryBehindTheEyeIsClippedAway)
+{
     Open(200);
     // The left edge is behind the eye (z = -1). Projected without clipping it
     // would land on the right of the viewport.
@@ -276,15 +296,17 @@ TEST_F(SoftwareDevicePerspective, GeometryBehindTheEyeIsClippedAway) {
                                       {1, -0.5f, 3, 0xFFFFFFFFu, 1, 1}};
     IDirect3DVertexBuffer9* buffer = MakeBuffer(*device, straddling);
     DrawQuad(*device, buffer, nullptr);
-    EXPECT_EQ(device->Pixel(50, 50), 0xFFFFFFFFu);  // x = -0.5, depth 0.5
+    EXPECT_EQ(device->Pixel(50, 50), 0xFFFFFFFFu);   // x = -0.5, depth 0.5
     EXPECT_EQ(device->Pixel(160, 50), 0xFF000000u);  // x = 0.6, right of the far edge
     IDirect3DVertexBuffer9* behind = MakeBuffer(*device, RectangleStrip(-1, 1, 1, -1, -2.0f, 0xFFFF0000u));
     device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
     DrawQuad(*device, behind, nullptr);
-    for (int x = 0; x < 200; x += 7) EXPECT_EQ(device->Pixel(x, 50), 0xFF000000u) << x;
+    for (int x = 0; x < 200; x += 7)
+        EXPECT_EQ(device->Pixel(x, 50), 0xFF000000u) << x;
 }
 
-TEST(SoftwareDeviceDrawCalls, InvalidDrawsFailAndDrawNothing) {
+TEST(SoftwareDeviceDrawCalls, InvalidDrawsFailAndDrawNothing)
+{
     SoftwareDevice device(16, 16);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFFFFFFFFu));
     device.SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);

@@ -33,7 +33,8 @@ protected:
     static bool GridUntouched()
     {
         for (const GridCell& cell : scene.AccumulationGrid) {
-            if (cell.red != 0.0f || cell.green != 0.0f || cell.blue != 0.0f) return false;
+            if (cell.red != 0.0f || cell.green != 0.0f || cell.blue != 0.0f)
+                return false;
         }
         return true;
     }
@@ -214,7 +215,8 @@ TEST_F(StepTest, SplatAtTenAndAHalfUsesColumnsSevenToTwelve)
     int columnsWritten = 0;
     for (int x = 0; x < 20; ++x) {
         bool any = false;
-        for (int y = 590; y < 610; ++y) any = any || Cell(x, y).red != 0.0f;
+        for (int y = 590; y < 610; ++y)
+            any = any || Cell(x, y).red != 0.0f;
         if (any) {
             ++columnsWritten;
             EXPECT_GE(x, 7);

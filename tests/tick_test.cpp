@@ -26,7 +26,8 @@ TEST_F(TickTest, PatternIsRedrawnOnTick1501AndEvery1501After)
     EXPECT_EQ(0, scene.ticksSinceReseed);
     UpdateScene();
     EXPECT_EQ(1, scene.ticksSinceReseed);
-    for (int tick = 1503; tick < 3002; ++tick) UpdateScene();
+    for (int tick = 1503; tick < 3002; ++tick)
+        UpdateScene();
     EXPECT_EQ(1500, scene.ticksSinceReseed);
     UpdateScene();  // tick 3002
     EXPECT_EQ(0, scene.ticksSinceReseed);
@@ -111,8 +112,10 @@ TEST_F(TickTest, CameraClocksWrapAroundAsThirtyTwoBitIntegers)
 TEST_F(TickTest, EveryParticleIsSteppedInListOrder)
 {
     SetupScene(nullptr, 0, 0, 1920, 1200, 77);
-    for (int tick = 0; tick < 50; ++tick) UpdateScene();
-    for (uint32_t n : {3u, 700u, 1999u}) scene.particles.records[n].lifeTicks = 1;
+    for (int tick = 0; tick < 50; ++tick)
+        UpdateScene();
+    for (uint32_t n : {3u, 700u, 1999u})
+        scene.particles.records[n].lifeTicks = 1;
     // Neighbours splatting into each other's blocks.
     for (uint32_t n = 100; n < 140; ++n) {
         scene.particles.records[n] = scene.particles.records[100];
@@ -132,7 +135,8 @@ TEST_F(TickTest, EveryParticleIsSteppedInListOrder)
 TEST_F(TickTest, LongRunKeepsTheSceneWithinItsBounds)
 {
     SetupScene(nullptr, 0, 0, 1920, 1200, 2024);
-    for (int tick = 0; tick < 3200; ++tick) UpdateScene();
+    for (int tick = 0; tick < 3200; ++tick)
+        UpdateScene();
     for (uint32_t n = 0; n < scene.particles.count; ++n) {
         const Particle& p = scene.particles.records[n];
         ASSERT_GE(p.lifeTicks, 0);
@@ -148,7 +152,8 @@ TEST_F(TickTest, LongRunKeepsTheSceneWithinItsBounds)
         ASSERT_LE(cell.red, 255.0f);
         ASSERT_LE(cell.green, 255.0f);
         ASSERT_LE(cell.blue, 255.0f);
-        if (cell.red > 0.0f) ++lit;
+        if (cell.red > 0.0f)
+            ++lit;
     }
     EXPECT_GT(lit, 10000);
 }

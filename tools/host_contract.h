@@ -33,10 +33,9 @@ typedef int32_t(WINAPI* SetupPluginFn)(IDirect3DDevice9* device, int32_t left, i
 typedef void(WINAPI* NotificationProcedureFn)(uint32_t ignored1, uint32_t ignored2);
 typedef void(WINAPI* UpdateSceneFn)();
 // Always returns 0.
-typedef int32_t(WINAPI* RenderSceneOnScreenFn)(uint32_t ignored, IDirect3DDevice9* device, int32_t left,
-                                               int32_t top, int32_t right, int32_t bottom, uint32_t ignored1,
-                                               uint32_t ignored2, uint32_t ignored3, uint32_t ignored4,
-                                               uint32_t ignored5);
+typedef int32_t(WINAPI* RenderSceneOnScreenFn)(uint32_t ignored, IDirect3DDevice9* device, int32_t left, int32_t top,
+                                               int32_t right, int32_t bottom, uint32_t ignored1, uint32_t ignored2,
+                                               uint32_t ignored3, uint32_t ignored4, uint32_t ignored5);
 typedef int32_t(WINAPI* SetupPluginPerScreenFn)(uint32_t ignored1, uint32_t ignored2, uint32_t ignored3,
                                                 uint32_t ignored4, uint32_t ignored5, uint32_t ignored6,
                                                 uint32_t ignored7);

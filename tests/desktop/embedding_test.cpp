@@ -43,7 +43,8 @@ protected:
     }
     void TearDown() override
     {
-        if (display_ != nullptr) XCloseDisplay(display_);
+        if (display_ != nullptr)
+            XCloseDisplay(display_);
     }
 
     // A plain top-level window with a black background, mapped.
@@ -67,7 +68,8 @@ protected:
         do {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             const Picture picture = GrabWindow(display_, window, 0, 0, x1, y1);
-            if (picture.pixels.empty()) break;
+            if (picture.pixels.empty())
+                break;
             look = Look(picture, x0, y0, x1, y1);
         } while (!LooksLikeTheScene(look) && Clock::now() < end);
         return look;
@@ -100,8 +102,8 @@ TEST_F(Embedding, WindowIdDrawsIntoThatWindowAndFollowsItsSize)
 {
     const Window window = CreateWindow(20, 20, 320, 200);
     // Decimal, as xwinwrap's %WID writes it.
-    Program view({TrailsProgram(), "view", "--window-id", std::to_string(window), "--seed", "5",
-                  "--ticks-per-frame", "10"});
+    Program view(
+        {TrailsProgram(), "view", "--window-id", std::to_string(window), "--seed", "5", "--ticks-per-frame", "10"});
     ASSERT_TRUE(view.WaitForOutput("renderer opengl", 30.0)) << view.Out() << view.Err();
     EXPECT_NE(std::string::npos, view.Out().find("320x200")) << view.Out();
     EXPECT_NE(std::string::npos, view.Out().find("into window " + Hex(window) + " (--window-id)")) << view.Out();

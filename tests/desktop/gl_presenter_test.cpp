@@ -38,9 +38,11 @@ protected:
     void Close()
     {
         presenter_.reset();
-        if (context_ != nullptr) SDL_GL_DeleteContext(context_);
+        if (context_ != nullptr)
+            SDL_GL_DeleteContext(context_);
         context_ = nullptr;
-        if (window_ != nullptr) SDL_DestroyWindow(window_);
+        if (window_ != nullptr)
+            SDL_DestroyWindow(window_);
         window_ = nullptr;
         SDL_Quit();
         FreePlugin(0, 0, 0);
@@ -78,7 +80,8 @@ protected:
         SetupScene(device_.get(), 0, 0, width_, height_, seed);
         for (int tick = 1; tick <= ticks; ++tick) {
             UpdateScene();
-            if (tick % 10 == 0) RenderSceneOnScreen(0, device_.get(), 0, 0, width_, height_, 0, 0, 0, 0, 0);
+            if (tick % 10 == 0)
+                RenderSceneOnScreen(0, device_.get(), 0, 0, width_, height_, 0, 0, 0, 0, 0);
         }
         device_->SetCostFreeMode(false);
         RenderSceneOnScreen(0, device_.get(), 0, 0, width_, height_, 0, 0, 0, 0, 0);
@@ -94,8 +97,8 @@ protected:
         std::vector<uint32_t> picture(count);
         // OpenGL's rows run from the bottom.
         for (int y = 0; y < height_; ++y) {
-            std::memcpy(&picture[static_cast<size_t>(y) * width_],
-                        &rows[static_cast<size_t>(height_ - 1 - y) * width_], static_cast<size_t>(width_) * 4);
+            std::memcpy(&picture[static_cast<size_t>(y) * width_], &rows[static_cast<size_t>(height_ - 1 - y) * width_],
+                        static_cast<size_t>(width_) * 4);
         }
         return Compare(picture, device_->BackBuffer(), kAgreementTolerance);
     }
@@ -114,7 +117,8 @@ D3DMATRIX Transposed(const D3DMATRIX& m)
 {
     D3DMATRIX t;
     for (int row = 0; row < 4; ++row) {
-        for (int column = 0; column < 4; ++column) t.m[row][column] = m.m[column][row];
+        for (int column = 0; column < 4; ++column)
+            t.m[row][column] = m.m[column][row];
     }
     return t;
 }
@@ -134,8 +138,8 @@ TEST_F(GlAgainstSoftware, TheSameFrameLooksTheSame)
         RunScene(scene.seed, scene.ticks);
         ASSERT_EQ(2u, frame_.draws.size());
         const Difference difference = PresentAndCompare(frame_);
-        EXPECT_TRUE(Agrees(difference)) << "mean " << difference.meanAbsolute << ", beyond " << kAgreementTolerance << ": "
-                                        << difference.shareBeyond;
+        EXPECT_TRUE(Agrees(difference)) << "mean " << difference.meanAbsolute << ", beyond " << kAgreementTolerance
+                                        << ": " << difference.shareBeyond;
         Close();
     }
 }
@@ -149,31 +153,43 @@ TEST_F(GlAgainstSoftware, APresenterGettingTheFrameWrongDisagrees)
     const std::vector<std::pair<const char*, std::function<void(CapturedFrame&)>>> faults = {
         {"the layers in the wrong order", [](CapturedFrame& f) { std::swap(f.draws[0], f.draws[1]); }},
         {"no blending", [](CapturedFrame& f) { f.states.blend = false; }},
-        {"the texture upside down", [](CapturedFrame& f) {
-             for (FrameVertex& v : f.vertices) v.v = 1.0f - v.v;
+        {"the texture upside down",
+         [](CapturedFrame& f) {
+             for (FrameVertex& v : f.vertices)
+                 v.v = 1.0f - v.v;
          }},
-        {"the picture upside down", [](CapturedFrame& f) {
+        {"the picture upside down",
+         [](CapturedFrame& f) {
              for (FrameDraw& d : f.draws) {
-                 for (int row = 0; row < 4; ++row) d.projection.m[row][1] = -d.projection.m[row][1];
+                 for (int row = 0; row < 4; ++row)
+                     d.projection.m[row][1] = -d.projection.m[row][1];
              }
          }},
-        {"the picture left to right", [](CapturedFrame& f) {
+        {"the picture left to right",
+         [](CapturedFrame& f) {
              for (FrameDraw& d : f.draws) {
-                 for (int row = 0; row < 4; ++row) d.projection.m[row][0] = -d.projection.m[row][0];
+                 for (int row = 0; row < 4; ++row)
+                     d.projection.m[row][0] = -d.projection.m[row][0];
              }
          }},
-        {"the view matrix for the world", [](CapturedFrame& f) {
-             for (FrameDraw& d : f.draws) d.world = d.view;
+        {"the view matrix for the world",
+         [](CapturedFrame& f) {
+             for (FrameDraw& d : f.draws)
+                 d.world = d.view;
          }},
-        {"the projection read as column vectors", [](CapturedFrame& f) {
-             for (FrameDraw& d : f.draws) d.projection = Transposed(d.projection);
+        {"the projection read as column vectors",
+         [](CapturedFrame& f) {
+             for (FrameDraw& d : f.draws)
+                 d.projection = Transposed(d.projection);
          }},
-        {"no half-pixel correction", [this](CapturedFrame& f) {
+        {"no half-pixel correction",
+         [this](CapturedFrame& f) {
              D3DMATRIX back = {};
              back._11 = back._22 = back._33 = back._44 = 1.0f;
              back._41 = -1.0f / static_cast<float>(width_);
              back._42 = 1.0f / static_cast<float>(height_);
-             for (FrameDraw& d : f.draws) d.projection = MultiplyMatrices(d.projection, back);
+             for (FrameDraw& d : f.draws)
+                 d.projection = MultiplyMatrices(d.projection, back);
          }},
         {"the glow layer alone", [](CapturedFrame& f) { f.draws.erase(f.draws.begin()); }},
     };

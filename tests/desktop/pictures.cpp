@@ -34,9 +34,11 @@ namespace {
 
 uint32_t Channel(unsigned long pixel, unsigned long mask)
 {
-    if (mask == 0) return 0;
+    if (mask == 0)
+        return 0;
     int shift = 0;
-    while (((mask >> shift) & 1) == 0) ++shift;
+    while (((mask >> shift) & 1) == 0)
+        ++shift;
     const unsigned long value = (pixel & mask) >> shift;
     const unsigned long maximum = mask >> shift;
     return static_cast<uint32_t>(value * 255 / maximum);
@@ -60,8 +62,8 @@ Picture GrabWindow(_XDisplay* display, unsigned long window, int x, int y, int w
         for (int column = 0; column < width; ++column) {
             const unsigned long pixel = XGetPixel(image, column, row);
             picture.pixels[static_cast<size_t>(row) * width + column] = Channel(pixel, image->red_mask) << 16 |
-                                                                         Channel(pixel, image->green_mask) << 8 |
-                                                                         Channel(pixel, image->blue_mask);
+                                                                        Channel(pixel, image->green_mask) << 8 |
+                                                                        Channel(pixel, image->blue_mask);
         }
     }
     XDestroyImage(image);
@@ -82,7 +84,8 @@ SceneLook Look(const Picture& picture, int x0, int y0, int x1, int y1)
             const int b = pixel & 0xFF;
             ++look.pixels;
             white += r == 255 && g == 255 && b == 255 ? 1 : 0;
-            if (r < 32 && g < 32 && b < 32) continue;
+            if (r < 32 && g < 32 && b < 32)
+                continue;
             ++lit;
             red += r >= g && r >= b ? 1 : 0;
         }

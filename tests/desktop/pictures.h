@@ -24,9 +24,9 @@ Picture GrabWindow(_XDisplay* display, unsigned long window, int x, int y, int w
 // How much of a region (x0 <= x < x1, y0 <= y < y1) looks like the scene.
 struct SceneLook {
     int pixels = 0;
-    double lit = 0.0;          // share of pixels with a channel of 32 or more
+    double lit = 0.0;           // share of pixels with a channel of 32 or more
     double redStrongest = 0.0;  // share of the lit pixels whose red is the strongest channel
-    double white = 0.0;        // share of pixels that are pure white
+    double white = 0.0;         // share of pixels that are pure white
 };
 SceneLook Look(const Picture& picture, int x0, int y0, int x1, int y1);
 // The scene's own look: red trails over black (a lit share of 1% to 90%,

@@ -28,11 +28,13 @@ Program::Program(const std::vector<std::string>& arguments, const std::vector<st
 {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/trails-desktop-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) std::abort();
+    if (mkdtemp(&pattern[0]) == nullptr)
+        std::abort();
     directory_ = pattern;
     std::vector<std::string> copies = arguments;
     std::vector<char*> argv;
-    for (std::string& argument : copies) argv.push_back(&argument[0]);
+    for (std::string& argument : copies)
+        argv.push_back(&argument[0]);
     argv.push_back(nullptr);
     const std::string outPath = directory_ + "/stdout";
     const std::string errPath = directory_ + "/stderr";
@@ -47,7 +49,8 @@ Program::Program(const std::vector<std::string>& arguments, const std::vector<st
         // Under the sanitizer build: SDL and the X and GL libraries keep some
         // allocations until exit by design.
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-        for (const std::string& setting : environment) putenv(const_cast<char*>(setting.c_str()));
+        for (const std::string& setting : environment)
+            putenv(const_cast<char*>(setting.c_str()));
         execvp(argv[0], argv.data());
         _exit(127);
     }
@@ -87,7 +90,8 @@ bool Program::WaitForExit(double seconds)
             exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             break;
         }
-        if (std::chrono::steady_clock::now() >= end) return false;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
@@ -95,7 +99,8 @@ bool Program::WaitForExit(double seconds)
 
 void Program::Signal(int signal)
 {
-    if (!exited_) kill(pid_, signal);
+    if (!exited_)
+        kill(pid_, signal);
 }
 
 std::string Program::Out() const { return ReadWholeFile(directory_ + "/stdout"); }
@@ -106,7 +111,8 @@ Outcome RunProgram(const std::vector<std::string>& arguments, const std::vector<
 {
     Program program(arguments, environment);
     Outcome outcome;
-    if (!program.WaitForExit(seconds)) return outcome;
+    if (!program.WaitForExit(seconds))
+        return outcome;
     outcome.exitStatus = program.ExitStatus();
     outcome.out = program.Out();
     outcome.err = program.Err();

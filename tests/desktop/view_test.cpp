@@ -18,8 +18,8 @@ namespace {
 std::string TemporaryPath(const std::string& name)
 {
     const char* base = std::getenv("TMPDIR");
-    return std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/trails-view-" +
-           std::to_string(getpid()) + "-" + name;
+    return std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/trails-view-" + std::to_string(getpid()) +
+           "-" + name;
 }
 
 // A file removed when the test ends.
@@ -32,7 +32,8 @@ struct ScratchFile {
 int LineCount(const std::string& text)
 {
     int lines = 0;
-    for (char c : text) lines += c == '\n' ? 1 : 0;
+    for (char c : text)
+        lines += c == '\n' ? 1 : 0;
     return lines;
 }
 
@@ -48,14 +49,13 @@ TEST_F(ViewWindow, OpenGLShowsWhatTheSoftwareDeviceDraws)
 {
     ScratchFile shown("gl.png");
     ScratchFile rendered("render.png");
-    const Outcome view = RunProgram({TrailsProgram(), "view", "--size", "480x300", "--seed", "33",
-                                     "--ticks-per-frame", "40", "--frames", "5", "--screenshot", shown.path});
+    const Outcome view = RunProgram({TrailsProgram(), "view", "--size", "480x300", "--seed", "33", "--ticks-per-frame",
+                                     "40", "--frames", "5", "--screenshot", shown.path});
     ASSERT_EQ(0, view.exitStatus) << view.out << view.err;
     EXPECT_NE(std::string::npos, view.out.find("renderer opengl (llvmpipe")) << view.out;
     EXPECT_NE(std::string::npos, view.out.find("5 frames and 200 ticks")) << view.out;
-    const Outcome render = RunProgram({TrailsProgram(), "render", "--size", "480x300", "--seed", "33",
-                                       "--warmup-ticks", "0", "--ticks-per-frame", "40", "--frames", "5", "--out",
-                                       rendered.path});
+    const Outcome render = RunProgram({TrailsProgram(), "render", "--size", "480x300", "--seed", "33", "--warmup-ticks",
+                                       "0", "--ticks-per-frame", "40", "--frames", "5", "--out", rendered.path});
     ASSERT_EQ(0, render.exitStatus) << render.err;
 
     const Picture gl = ReadPng(shown.path);
@@ -64,8 +64,8 @@ TEST_F(ViewWindow, OpenGLShowsWhatTheSoftwareDeviceDraws)
     ASSERT_EQ(300, gl.height);
     ASSERT_EQ(gl.pixels.size(), software.pixels.size());
     const Difference difference = Compare(gl.pixels, software.pixels.data(), kAgreementTolerance);
-    EXPECT_TRUE(Agrees(difference)) << "mean " << difference.meanAbsolute << ", share beyond "
-                                    << kAgreementTolerance << ": " << difference.shareBeyond;
+    EXPECT_TRUE(Agrees(difference)) << "mean " << difference.meanAbsolute << ", share beyond " << kAgreementTolerance
+                                    << ": " << difference.shareBeyond;
     EXPECT_TRUE(LooksLikeTheScene(Look(gl, 0, 0, gl.width, gl.height)));
 }
 
@@ -75,8 +75,8 @@ TEST_F(ViewWindow, SoftwareRendererSetsTheSceneUpAgainOnANewSize)
 {
     ScratchFile shown("software.png");
     const Outcome outcome =
-        RunProgram({TrailsProgram(), "view", "--renderer", "software", "--size", "256x160", "--seed", "12",
-                    "--frames", "12", "--resize-at", "3:300x180", "--screenshot", shown.path});
+        RunProgram({TrailsProgram(), "view", "--renderer", "software", "--size", "256x160", "--seed", "12", "--frames",
+                    "12", "--resize-at", "3:300x180", "--screenshot", shown.path});
     ASSERT_EQ(0, outcome.exitStatus) << outcome.out << outcome.err;
     EXPECT_NE(std::string::npos, outcome.out.find("renderer software")) << outcome.out;
     EXPECT_NE(std::string::npos, outcome.out.find("new device 300x180, seed 12, 4000 particles")) << outcome.out;
@@ -92,8 +92,8 @@ TEST(ViewWithoutOpenGL, OneLineSaysSoAndTheSoftwareDeviceDraws)
     XvfbServer server(640, 480, false);
     ASSERT_TRUE(server.Ok()) << server.Failure();
     ScratchFile shown("fallback.png");
-    const Outcome outcome = RunProgram({TrailsProgram(), "view", "--size", "320x200", "--seed", "4", "--frames",
-                                        "4", "--ticks-per-frame", "30", "--screenshot", shown.path});
+    const Outcome outcome = RunProgram({TrailsProgram(), "view", "--size", "320x200", "--seed", "4", "--frames", "4",
+                                        "--ticks-per-frame", "30", "--screenshot", shown.path});
     ASSERT_EQ(0, outcome.exitStatus) << outcome.out << outcome.err;
     EXPECT_EQ(1, LineCount(outcome.err)) << outcome.err;
     EXPECT_NE(std::string::npos, outcome.err.find("no OpenGL context")) << outcome.err;

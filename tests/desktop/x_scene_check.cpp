@@ -35,9 +35,12 @@ void WindowsOfSize(Display* display, Window window, int width, int height, std::
     Window root = 0, parent = 0;
     Window* children = nullptr;
     unsigned int count = 0;
-    if (XQueryTree(display, window, &root, &parent, &children, &count) == 0) return;
-    for (unsigned int n = 0; n < count; ++n) WindowsOfSize(display, children[n], width, height, found);
-    if (children != nullptr) XFree(children);
+    if (XQueryTree(display, window, &root, &parent, &children, &count) == 0)
+        return;
+    for (unsigned int n = 0; n < count; ++n)
+        WindowsOfSize(display, children[n], width, height, found);
+    if (children != nullptr)
+        XFree(children);
 }
 
 }  // namespace
@@ -69,7 +72,8 @@ int main(int argc, char** argv)
         const bool onScreen = n == 0;
         const Picture picture = onScreen ? GrabWindow(display, DefaultRootWindow(display), x, y, width, height)
                                          : GrabWindow(display, windows[n - 1], 0, 0, width, height);
-        if (picture.pixels.empty()) continue;
+        if (picture.pixels.empty())
+            continue;
         const SceneLook look = Look(picture, 0, 0, width, height);
         if (onScreen) {
             std::printf("%dx%d at (%d, %d)", width, height, x, y);

@@ -37,7 +37,8 @@ XvfbServer::XvfbServer(int width, int height, bool glx)
     while (number.find('\n') == std::string::npos && poll(&waiting, 1, 20000) > 0) {
         char buffer[16];
         const ssize_t got = read(fds[0], buffer, sizeof buffer);
-        if (got <= 0) break;
+        if (got <= 0)
+            break;
         number.append(buffer, static_cast<size_t>(got));
     }
     close(fds[0]);

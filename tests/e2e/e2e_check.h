@@ -19,8 +19,7 @@ inline int& FailedChecks()
     return count;
 }
 
-inline void ReportFailure(const char* file, int line, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+inline void ReportFailure(const char* file, int line, const char* format, ...) __attribute__((format(printf, 3, 4)));
 inline void ReportFailure(const char* file, int line, const char* format, ...)
 {
     va_list args;
@@ -35,15 +34,14 @@ inline void ReportFailure(const char* file, int line, const char* format, ...)
 
 // Checks a condition; on failure prints the message and counts it. Evaluates
 // to the condition so a case can stop early when the rest depends on it.
-#define E2E_CHECK(condition, ...) \
-    ((condition) ? true : (::e2e::ReportFailure(__FILE__, __LINE__, __VA_ARGS__), false))
+#define E2E_CHECK(condition, ...) ((condition) ? true : (::e2e::ReportFailure(__FILE__, __LINE__, __VA_ARGS__), false))
 
-#define E2E_CHECK_EQ_INT(actual, expected, what)                                                       \
-    E2E_CHECK(static_cast<long long>(actual) == static_cast<long long>(expected), "%s: got %lld, want %lld", \
-              what, static_cast<long long>(actual), static_cast<long long>(expected))
+#define E2E_CHECK_EQ_INT(actual, expected, what)                                                                   \
+    E2E_CHECK(static_cast<long long>(actual) == static_cast<long long>(expected), "%s: got %lld, want %lld", what, \
+              static_cast<long long>(actual), static_cast<long long>(expected))
 
-#define E2E_CHECK_EQ_STR(actual, expected, what)                                                           \
-    E2E_CHECK(std::string(actual) == std::string(expected), "%s: got \"%s\", want \"%s\"", what,           \
+#define E2E_CHECK_EQ_STR(actual, expected, what)                                                 \
+    E2E_CHECK(std::string(actual) == std::string(expected), "%s: got \"%s\", want \"%s\"", what, \
               std::string(actual).c_str(), std::string(expected).c_str())
 
 class CaseRunner {

@@ -59,7 +59,8 @@ namespace {
 uint32_t ArgumentBytes(WORD ordinal)
 {
     for (const host::EntryPoint& entry : host::kEntryPoints) {
-        if (entry.ordinal == ordinal) return entry.argumentBytes;
+        if (entry.ordinal == ordinal)
+            return entry.argumentBytes;
     }
     return 0xFFFFFFFF;
 }
@@ -260,7 +261,8 @@ void CheckHostModes(HMODULE module, e2e::CaseRunner& runner)
     const auto update = e2e::EntryPointByOrdinal<host::UpdateSceneFn>(module, host::UpdateSceneOrdinal);
     const auto render = e2e::EntryPointByOrdinal<host::RenderSceneOnScreenFn>(module, host::RenderSceneOnScreenOrdinal);
     const auto release = e2e::EntryPointByOrdinal<host::FreePluginFn>(module, host::FreePluginOrdinal);
-    const auto query = e2e::EntryPointByOrdinal<host::QueryDefaultSettingsFn>(module, host::QueryDefaultSettingsOrdinal);
+    const auto query =
+        e2e::EntryPointByOrdinal<host::QueryDefaultSettingsFn>(module, host::QueryDefaultSettingsOrdinal);
     const HostMode start = CurrentMode();
     for (const auto& host : modes) {
         runner.Run(host.name, [&] {
@@ -269,7 +271,8 @@ void CheckHostModes(HMODULE module, e2e::CaseRunner& runner)
             EnterMode(host.mode);
             setup(nullptr, 0, 0, 1920, 1200, 0, 0);
             CheckModeKept(host.mode, "SetupPlugin");
-            for (int n = 0; n < 20; ++n) update();
+            for (int n = 0; n < 20; ++n)
+                update();
             CheckModeKept(host.mode, "UpdateScene");
             render(0, nullptr, 0, 0, 1920, 1200, 0, 0, 0, 0, 0);
             CheckModeKept(host.mode, "RenderSceneOnScreen");

@@ -11,8 +11,8 @@ void WINAPI FreePlugin(uint32_t, uint32_t, uint32_t) {}
 int32_t WINAPI SetupPlugin(void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t) { return 1; }
 void WINAPI NotificationProcedure(uint32_t, uint32_t) {}
 void WINAPI UpdateScene() {}
-int32_t WINAPI RenderSceneOnScreen(uint32_t, void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t,
-                                   uint32_t, uint32_t, uint32_t)
+int32_t WINAPI RenderSceneOnScreen(uint32_t, void*, int32_t, int32_t, int32_t, int32_t, uint32_t, uint32_t, uint32_t,
+                                   uint32_t, uint32_t)
 {
     return 0;
 }

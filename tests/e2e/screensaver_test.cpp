@@ -48,8 +48,10 @@ bool WaitFor(DWORD milliseconds, const std::function<bool()>& condition)
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
-        if (condition()) return true;
-        if (GetTickCount() - start >= milliseconds) return false;
+        if (condition())
+            return true;
+        if (GetTickCount() - start >= milliseconds)
+            return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
     }
 }
@@ -70,8 +72,10 @@ public:
     }
     ~Screensaver()
     {
-        if (process_.hProcess == nullptr) return;
-        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 99);
+        if (process_.hProcess == nullptr)
+            return;
+        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(process_.hProcess, 99);
         CloseHandle(process_.hThread);
         CloseHandle(process_.hProcess);
     }
@@ -94,7 +98,8 @@ public:
     // Exit status once it has ended within the time, otherwise -1.
     long WaitForEnd(DWORD milliseconds)
     {
-        if (!WaitFor(milliseconds, [this] { return Ended(); })) return -1;
+        if (!WaitFor(milliseconds, [this] { return Ended(); }))
+            return -1;
         DWORD status = 0;
         GetExitCodeProcess(process_.hProcess, &status);
         return static_cast<long>(status);
@@ -143,9 +148,8 @@ HWND CreatePlainWindow(int x, int y, int width, int height)
     RECT frame = {0, 0, width, height};
     AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
     HWND window = CreateWindowA("ScreensaverTestWindow", "screensaver test",
-                                WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, x, y,
-                                frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                                GetModuleHandleA(nullptr), nullptr);
+                                WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, x, y, frame.right - frame.left,
+                                frame.bottom - frame.top, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     UpdateWindow(window);
     return window;
 }
@@ -180,7 +184,8 @@ bool ShowsScene(const std::string& check, const std::string& unixVerdict, const 
     WaitFor(60000, [&] {
         HANDLE file = CreateFileA(verdict.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
         DWORD got = 0;
         ReadFile(file, said, sizeof said - 1, &got, nullptr);
         said[got] = '\0';
@@ -213,8 +218,7 @@ void CheckChildCovers(HWND child, HWND parent)
     E2E_CHECK_EQ_INT(childRect.bottom - childRect.top, parentClient.bottom, "preview height");
 }
 
-void CheckPreview(const std::string& scr, const std::string& check, const std::string& verdict,
-                  e2e::CaseRunner& runner)
+void CheckPreview(const std::string& scr, const std::string& check, const std::string& verdict, e2e::CaseRunner& runner)
 {
     HWND parent = CreatePlainWindow(40, 40, 200, 150);
     Screensaver saver(scr, "/p " + Decimal(parent));
@@ -224,7 +228,8 @@ void CheckPreview(const std::string& scr, const std::string& check, const std::s
             child = GetWindow(parent, GW_CHILD);
             return child != nullptr && IsWindowVisible(child);
         });
-        if (!E2E_CHECK(shown, "no child window shown")) return;
+        if (!E2E_CHECK(shown, "no child window shown"))
+            return;
         DWORD owner = 0;
         GetWindowThreadProcessId(child, &owner);
         E2E_CHECK(owner == saver.Id(), "the child is not the screensaver's");
@@ -234,7 +239,8 @@ void CheckPreview(const std::string& scr, const std::string& check, const std::s
     });
     runner.Run("the preview draws the scene", [&] {
         const bool drawn = WaitFor(kAppearMs, [&] {
-            if (ShowsScene(check, verdict, ClientOnScreen(parent))) return true;
+            if (ShowsScene(check, verdict, ClientOnScreen(parent)))
+                return true;
             Sleep(1000);  // a frame takes seconds under emulation
             return false;
         });
@@ -247,9 +253,9 @@ void CheckPreview(const std::string& scr, const std::string& check, const std::s
                      SWP_NOMOVE | SWP_NOZORDER);
         RECT now = {};
         const bool followed = child != nullptr && WaitFor(kAppearMs, [&] {
-            GetWindowRect(child, &now);
-            return now.right - now.left == 240 && now.bottom - now.top == 120;
-        });
+                                  GetWindowRect(child, &now);
+                                  return now.right - now.left == 240 && now.bottom - now.top == 120;
+                              });
         E2E_CHECK(followed, "the preview is %ldx%ld, the parent's client area 240x120", now.right - now.left,
                   now.bottom - now.top);
     });
@@ -308,7 +314,8 @@ void CheckFullscreen(const std::string& scr, const std::string& check, const std
         HWND window = nullptr;
         runner.Run("/s covers the primary monitor, topmost", [&] {
             window = saver.FindWindowOfClass("ChaosTrailsScreensaver", kAppearMs);
-            if (!E2E_CHECK(window != nullptr, "no screensaver window")) return;
+            if (!E2E_CHECK(window != nullptr, "no screensaver window"))
+                return;
             RECT rect;
             GetWindowRect(window, &rect);
             E2E_CHECK(rect.left == 0 && rect.top == 0 && rect.right == GetSystemMetrics(SM_CXSCREEN) &&
@@ -317,10 +324,12 @@ void CheckFullscreen(const std::string& scr, const std::string& check, const std
             E2E_CHECK((GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, "not topmost");
         });
         runner.Run("/s draws the scene on the screen", [&] {
-            if (window == nullptr) return;
+            if (window == nullptr)
+                return;
             const RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
             const bool drawn = WaitFor(kAppearMs, [&] {
-                if (ShowsScene(check, verdict, screen)) return true;
+                if (ShowsScene(check, verdict, screen))
+                    return true;
                 Sleep(1000);
                 return saver.Ended();
             });
@@ -328,7 +337,8 @@ void CheckFullscreen(const std::string& scr, const std::string& check, const std
         });
         // Its frames are drawn by now: input is taken between frames.
         runner.Run("a nudge of the mouse leaves it running, a move ends it", [&] {
-            if (window == nullptr) return;
+            if (window == nullptr)
+                return;
             MoveMouseTo(302, 301);
             LetItHandleInput(window);
             E2E_CHECK(!saver.Ended(), "a 2-pixel nudge ended it");
@@ -340,7 +350,8 @@ void CheckFullscreen(const std::string& scr, const std::string& check, const std
         Screensaver saver(scr, "/s");
         runner.Run("a key ends it", [&] {
             HWND window = saver.FindWindowOfClass("ChaosTrailsScreensaver", kAppearMs);
-            if (!E2E_CHECK(window != nullptr, "no screensaver window")) return;
+            if (!E2E_CHECK(window != nullptr, "no screensaver window"))
+                return;
             SetForegroundWindow(window);
             LetItHandleInput(window);
             PressKey(VK_SPACE);
@@ -351,7 +362,8 @@ void CheckFullscreen(const std::string& scr, const std::string& check, const std
         Screensaver saver(scr, "/s");
         runner.Run("a click ends it", [&] {
             HWND window = saver.FindWindowOfClass("ChaosTrailsScreensaver", kAppearMs);
-            if (!E2E_CHECK(window != nullptr, "no screensaver window")) return;
+            if (!E2E_CHECK(window != nullptr, "no screensaver window"))
+                return;
             LetItHandleInput(window);
             Click();
             E2E_CHECK_EQ_INT(saver.WaitForEnd(kEndMs), 0, "exit status after the click");
@@ -365,21 +377,25 @@ std::string SettingsCaption(const std::string& dll)
     HMODULE module = LoadLibraryExA(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HRSRC resource =
         module == nullptr ? nullptr : FindResourceA(module, MAKEINTRESOURCEA(host::kSettingsDialogId), RT_DIALOG);
-    const WORD* words = resource == nullptr ? nullptr : static_cast<const WORD*>(LockResource(LoadResource(module, resource)));
+    const WORD* words =
+        resource == nullptr ? nullptr : static_cast<const WORD*>(LockResource(LoadResource(module, resource)));
     std::string caption;
     if (words != nullptr && words[0] == 1 && words[1] == 0xFFFF) {
         // dlgVer, signature, helpID, exStyle, style (2 words each), cDlgItems,
         // x, y, cx, cy; then menu, class and title.
         const WORD* at = words + 2 + 2 + 2 + 2 + 1 + 4;
         for (int field = 0; field < 2; ++field) {  // menu, class: 0, 0xFFFF ord, or a string
-            if (*at == 0xFFFF) at += 2;
+            if (*at == 0xFFFF)
+                at += 2;
             else
                 while (*at++ != 0) {
                 }
         }
-        while (*at != 0) caption += static_cast<char>(*at++);
+        while (*at != 0)
+            caption += static_cast<char>(*at++);
     }
-    if (module != nullptr) FreeLibrary(module);
+    if (module != nullptr)
+        FreeLibrary(module);
     return caption;
 }
 
@@ -388,7 +404,8 @@ void CheckSettingsDialog(const std::string& scr, const std::string& arguments, H
 {
     Screensaver saver(scr, arguments);
     HWND dialog = saver.FindWindowOfClass("#32770", kAppearMs);
-    if (!E2E_CHECK(dialog != nullptr, "'%s': no dialog", arguments.c_str())) return;
+    if (!E2E_CHECK(dialog != nullptr, "'%s': no dialog", arguments.c_str()))
+        return;
     char text[256] = "";
     GetWindowTextA(dialog, text, sizeof text);
     E2E_CHECK_EQ_STR(text, caption, "the dialog's caption");
@@ -405,9 +422,8 @@ void CheckSettings(const std::string& scr, const std::string& dll, e2e::CaseRunn
     const std::string caption = SettingsCaption(dll);
     E2E_CHECK(!caption.empty(), "no dialog %u in %s", host::kSettingsDialogId, dll.c_str());
     HWND owner = CreatePlainWindow(60, 60, 300, 200);
-    runner.Run("/c:HWND shows dialog 101 modal to that window", [&] {
-        CheckSettingsDialog(scr, "/c:" + Decimal(owner), owner, caption);
-    });
+    runner.Run("/c:HWND shows dialog 101 modal to that window",
+               [&] { CheckSettingsDialog(scr, "/c:" + Decimal(owner), owner, caption); });
     HWND other = CreatePlainWindow(400, 60, 200, 100);
     runner.Run("/c shows it modal to the foreground window", [&] {
         SetForegroundWindow(other);
@@ -428,7 +444,8 @@ void CheckRefusal(const std::string& scr, const std::string& reason, e2e::CaseRu
         runner.Run(name.c_str(), [&] {
             Screensaver saver(scr, arguments);
             HWND box = saver.FindWindowOfClass("#32770", kAppearMs);
-            if (!E2E_CHECK(box != nullptr, "no message box")) return;
+            if (!E2E_CHECK(box != nullptr, "no message box"))
+                return;
             char text[1024] = "";
             GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // a message box's text
             std::printf("  message: %s\n", text);
@@ -444,7 +461,8 @@ void CheckRefusal(const std::string& scr, const std::string& reason, e2e::CaseRu
 
 int main(int argc, char** argv)
 {
-    e2e::RequireArguments(argc, 3, "screensaver_test.exe SCR preview|fullscreen CHECK VERDICT|settings DLL|refusal TEXT");
+    e2e::RequireArguments(argc, 3,
+                          "screensaver_test.exe SCR preview|fullscreen CHECK VERDICT|settings DLL|refusal TEXT");
     const std::string scr = argv[1];
     const std::string mode = argv[2];
     e2e::CaseRunner runner;

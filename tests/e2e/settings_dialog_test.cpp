@@ -449,8 +449,8 @@ HWND CreateHostWindow()
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "SettingsDialogTestHost";
     RegisterClassA(&windowClass);
-    HWND window = CreateWindowA("SettingsDialogTestHost", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr,
-                                nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateWindowA("SettingsDialogTestHost", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr, nullptr,
+                                windowClass.hInstance, nullptr);
     ShowWindow(window, SW_SHOWNORMAL);
     return window;
 }
@@ -508,8 +508,8 @@ void CheckOutcomes(ConfigPluginFn configPlugin, e2e::CaseRunner& runner)
     });
     runner.Run("commands from other controls leave the dialog open", [&] {
         expectResult("other commands, then Esc", 0, [](HWND dialog) {
-            for (WORD id : {static_cast<WORD>(0), static_cast<WORD>(3), static_cast<WORD>(101),
-                            static_cast<WORD>(0xFFFF)}) {
+            for (WORD id :
+                 {static_cast<WORD>(0), static_cast<WORD>(3), static_cast<WORD>(101), static_cast<WORD>(0xFFFF)}) {
                 PostCommand(dialog, id, BN_CLICKED);
             }
             Settle(dialog);

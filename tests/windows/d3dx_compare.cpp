@@ -284,7 +284,7 @@ void SetX87Precision(unsigned int precision)
     _controlfp_s(&current, precision, _MCW_PC);
 }
 
-} // namespace
+}  // namespace
 
 int main()
 {

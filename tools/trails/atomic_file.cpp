@@ -29,8 +29,10 @@ AtomicFile::AtomicFile(const std::string& path) : path_(path)
 
 AtomicFile::~AtomicFile()
 {
-    if (file_ != nullptr) std::fclose(file_);
-    if (!committed_) std::remove(temporaryPath_.c_str());
+    if (file_ != nullptr)
+        std::fclose(file_);
+    if (!committed_)
+        std::remove(temporaryPath_.c_str());
 }
 
 void AtomicFile::Write(const void* bytes, size_t count)

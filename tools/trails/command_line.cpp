@@ -8,9 +8,11 @@ namespace {
 
 bool AllDigits(const std::string& text)
 {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     for (char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
     }
     return true;
 }
@@ -44,7 +46,8 @@ ScreenRect ParseRect(const std::string& text)
     for (;;) {
         const size_t comma = text.find(',', start);
         parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) break;
+        if (comma == std::string::npos)
+            break;
         start = comma + 1;
     }
     if (parts.size() != 4) {
@@ -83,7 +86,8 @@ std::vector<ScheduleStep> ParseSchedule(const std::string& text)
             throw UsageError("--schedule: unknown token '" + token + "' (expected s, x, t, tN, f or fN)");
         }
         steps.push_back(step);
-        if (comma == std::string::npos) break;
+        if (comma == std::string::npos)
+            break;
         start = comma + 1;
     }
     return steps;
@@ -92,14 +96,17 @@ std::vector<ScheduleStep> ParseSchedule(const std::string& text)
 OptionReader::OptionReader(int argc, char** argv, int first, std::vector<std::string> flags, bool singleDash)
     : flags_(std::move(flags)), singleDash_(singleDash)
 {
-    for (int i = first; i < argc; ++i) arguments_.emplace_back(argv[i]);
+    for (int i = first; i < argc; ++i)
+        arguments_.emplace_back(argv[i]);
 }
 
 bool OptionReader::Next(std::string& name, std::string& value)
 {
-    if (position_ >= arguments_.size()) return false;
+    if (position_ >= arguments_.size())
+        return false;
     name = arguments_[position_++];
-    if (singleDash_ && name.size() >= 2 && name[0] == '-' && name[1] != '-') name.insert(0, "-");
+    if (singleDash_ && name.size() >= 2 && name[0] == '-' && name[1] != '-')
+        name.insert(0, "-");
     if (name.size() < 3 || name.compare(0, 2, "--") != 0) {
         throw UsageError("unexpected argument '" + name + "'");
     }
@@ -126,7 +133,8 @@ bool WantsHelp(int argc, char** argv, int first)
 {
     for (int i = first; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument == "--help" || argument == "-h" || argument == "-help") return true;
+        if (argument == "--help" || argument == "-h" || argument == "-help")
+            return true;
     }
     return false;
 }

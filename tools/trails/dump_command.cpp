@@ -25,11 +25,10 @@ namespace {
 void WriteScalars(AtomicFile& out)
 {
     const uint32_t generatorState = GeneratorState();
-    const void* fields[] = {&scene.gridWidth,      &scene.gridHeight,     &scene.aspectFactor,
-                            &scene.equationType,   &scene.patternScale,   &scene.patternOffsetX,
-                            &scene.patternOffsetY, &scene.ticksSinceReseed, &scene.cameraClockA,
-                            &scene.cameraClockB,   &scene.cameraPitch,    &scene.cameraYaw,
-                            &scene.fovWobble,      &generatorState};
+    const void* fields[] = {&scene.gridWidth,    &scene.gridHeight,     &scene.aspectFactor,   &scene.equationType,
+                            &scene.patternScale, &scene.patternOffsetX, &scene.patternOffsetY, &scene.ticksSinceReseed,
+                            &scene.cameraClockA, &scene.cameraClockB,   &scene.cameraPitch,    &scene.cameraYaw,
+                            &scene.fovWobble,    &generatorState};
     for (const void* field : fields) {
         out.Write(field, 4);
     }
@@ -148,9 +147,12 @@ int RunDumpCommand(int argc, char** argv)
             throw UsageError("dump: unknown option '" + name + "'");
         }
     }
-    if (!seedGiven) throw UsageError("dump: --seed S is required");
-    if (!scheduleGiven) throw UsageError("dump: --schedule is required");
-    if (outPath.empty()) throw UsageError("dump: --out FILE is required");
+    if (!seedGiven)
+        throw UsageError("dump: --seed S is required");
+    if (!scheduleGiven)
+        throw UsageError("dump: --schedule is required");
+    if (outPath.empty())
+        throw UsageError("dump: --out FILE is required");
 
     ApplySimdChoice();
     const HostMode host = ApplyHostFloatingPointMode();
@@ -159,13 +161,19 @@ int RunDumpCommand(int argc, char** argv)
     runner.KeepGlowTexels(true);
     for (const ScheduleStep& step : schedule) {
         switch (step.kind) {
-        case 's': runner.Setup(rect, seed); break;
-        case 'x': runner.Free(); break;
+        case 's':
+            runner.Setup(rect, seed);
+            break;
+        case 'x':
+            runner.Free();
+            break;
         case 't':
-            for (uint64_t n = 0; n < step.count; ++n) runner.Tick();
+            for (uint64_t n = 0; n < step.count; ++n)
+                runner.Tick();
             break;
         case 'f':
-            for (uint64_t n = 0; n < step.count; ++n) runner.Frame(rect, false);
+            for (uint64_t n = 0; n < step.count; ++n)
+                runner.Frame(rect, false);
             break;
         }
         CheckHostModeKept(host, step.kind);

@@ -61,9 +61,11 @@ FrameStates ReadStates(const SoftwareDevice& device)
 // -1 for none or one whose memory is gone.
 int TextureIndex(const SoftwareTexture* texture, CapturedFrame& frame)
 {
-    if (texture == nullptr || texture->Bits() == nullptr) return -1;
+    if (texture == nullptr || texture->Bits() == nullptr)
+        return -1;
     for (size_t n = 0; n < frame.textures.size(); ++n) {
-        if (frame.textures[n].id == texture->Id()) return static_cast<int>(n);
+        if (frame.textures[n].id == texture->Id())
+            return static_cast<int>(n);
     }
     FrameTexture entry;
     entry.id = texture->Id();
@@ -85,25 +87,35 @@ bool DecodeVertices(const SoftwareDevice& device, const SoftwareDevice::SceneDra
     }
     // Untransformed positions only; the optional parts follow in their fixed
     // order, as the device lays them out.
-    if ((draw.fvf & kFvfPositionMask) != D3DFVF_XYZ) return false;
+    if ((draw.fvf & kFvfPositionMask) != D3DFVF_XYZ)
+        return false;
     size_t size = 12;
-    if ((draw.fvf & kFvfNormal) != 0) size += 12;
-    if ((draw.fvf & kFvfPsize) != 0) size += 4;
+    if ((draw.fvf & kFvfNormal) != 0)
+        size += 12;
+    if ((draw.fvf & kFvfPsize) != 0)
+        size += 4;
     const size_t diffuseOffset = size;
     const bool hasDiffuse = (draw.fvf & D3DFVF_DIFFUSE) != 0;
-    if (hasDiffuse) size += 4;
-    if ((draw.fvf & kFvfSpecular) != 0) size += 4;
+    if (hasDiffuse)
+        size += 4;
+    if ((draw.fvf & kFvfSpecular) != 0)
+        size += 4;
     const size_t texOffset = size;
     const bool hasTexCoord = (draw.fvf & kFvfTexCountMask) != 0;
-    if (hasTexCoord && ((draw.fvf >> 16) & 3) != 0) return false;  // only 2D coordinates in set 0
-    if (hasTexCoord) size += 8;
+    if (hasTexCoord && ((draw.fvf >> 16) & 3) != 0)
+        return false;  // only 2D coordinates in set 0
+    if (hasTexCoord)
+        size += 8;
 
-    if (draw.stream == nullptr || draw.stream->IsDestroyed() || draw.primitiveCount == 0) return false;
+    if (draw.stream == nullptr || draw.stream->IsDestroyed() || draw.primitiveCount == 0)
+        return false;
     const uint64_t count =
         draw.type == D3DPT_TRIANGLELIST ? uint64_t(draw.primitiveCount) * 3 : uint64_t(draw.primitiveCount) + 2;
     const std::vector<uint8_t>& bytes = draw.stream->Bytes();
-    const uint64_t end = uint64_t(draw.streamOffset) + (uint64_t(draw.startVertex) + count - 1) * draw.streamStride + size;
-    if (end > bytes.size() || count > 1u << 20) return false;
+    const uint64_t end =
+        uint64_t(draw.streamOffset) + (uint64_t(draw.startVertex) + count - 1) * draw.streamStride + size;
+    if (end > bytes.size() || count > 1u << 20)
+        return false;
 
     // The fixed-function colour: with lighting on and no lights (the device
     // has none) only the vertex alpha survives, and only when the material
@@ -118,8 +130,10 @@ bool DecodeVertices(const SoftwareDevice& device, const SoftwareDevice::SceneDra
         FrameVertex decoded;
         std::memcpy(&decoded.x, vertex, 12);
         D3DCOLOR diffuse = 0xFFFFFFFFu;
-        if (hasDiffuse) std::memcpy(&diffuse, vertex + diffuseOffset, 4);
-        if (lighting) diffuse = alphaFromVertex ? (diffuse & 0xFF000000u) : 0u;
+        if (hasDiffuse)
+            std::memcpy(&diffuse, vertex + diffuseOffset, 4);
+        if (lighting)
+            diffuse = alphaFromVertex ? (diffuse & 0xFF000000u) : 0u;
         decoded.rgba[0] = static_cast<uint8_t>(diffuse >> 16);
         decoded.rgba[1] = static_cast<uint8_t>(diffuse >> 8);
         decoded.rgba[2] = static_cast<uint8_t>(diffuse);

@@ -24,60 +24,86 @@ GLenum Comparison(DWORD function)
 GLenum BlendFactor(DWORD factor)
 {
     switch (factor) {
-    case D3DBLEND_ZERO: return GL_ZERO;
-    case kBlendSrcColor: return GL_SRC_COLOR;
-    case kBlendInvSrcColor: return GL_ONE_MINUS_SRC_COLOR;
-    case D3DBLEND_SRCALPHA: return GL_SRC_ALPHA;
-    case D3DBLEND_INVSRCALPHA: return GL_ONE_MINUS_SRC_ALPHA;
-    case kBlendDestAlpha: return GL_DST_ALPHA;
-    case kBlendInvDestAlpha: return GL_ONE_MINUS_DST_ALPHA;
-    case kBlendDestColor: return GL_DST_COLOR;
-    case kBlendInvDestColor: return GL_ONE_MINUS_DST_COLOR;
-    case kBlendSrcAlphaSat: return GL_SRC_ALPHA_SATURATE;
-    default: return GL_ONE;
+    case D3DBLEND_ZERO:
+        return GL_ZERO;
+    case kBlendSrcColor:
+        return GL_SRC_COLOR;
+    case kBlendInvSrcColor:
+        return GL_ONE_MINUS_SRC_COLOR;
+    case D3DBLEND_SRCALPHA:
+        return GL_SRC_ALPHA;
+    case D3DBLEND_INVSRCALPHA:
+        return GL_ONE_MINUS_SRC_ALPHA;
+    case kBlendDestAlpha:
+        return GL_DST_ALPHA;
+    case kBlendInvDestAlpha:
+        return GL_ONE_MINUS_DST_ALPHA;
+    case kBlendDestColor:
+        return GL_DST_COLOR;
+    case kBlendInvDestColor:
+        return GL_ONE_MINUS_DST_COLOR;
+    case kBlendSrcAlphaSat:
+        return GL_SRC_ALPHA_SATURATE;
+    default:
+        return GL_ONE;
     }
 }
 
 GLenum BlendEquation(DWORD operation)
 {
     switch (operation) {
-    case kBlendOpSubtract: return GL_FUNC_SUBTRACT;
-    case kBlendOpRevSubtract: return GL_FUNC_REVERSE_SUBTRACT;
-    case kBlendOpMin: return GL_MIN;
-    case kBlendOpMax: return GL_MAX;
-    default: return GL_FUNC_ADD;
+    case kBlendOpSubtract:
+        return GL_FUNC_SUBTRACT;
+    case kBlendOpRevSubtract:
+        return GL_FUNC_REVERSE_SUBTRACT;
+    case kBlendOpMin:
+        return GL_MIN;
+    case kBlendOpMax:
+        return GL_MAX;
+    default:
+        return GL_FUNC_ADD;
     }
 }
 
 GLint AddressMode(DWORD mode)
 {
     switch (mode) {
-    case kAddressMirror: return GL_MIRRORED_REPEAT;
-    case kAddressClamp: return GL_CLAMP_TO_EDGE;
-    case kAddressBorder: return GL_CLAMP_TO_BORDER;
+    case kAddressMirror:
+        return GL_MIRRORED_REPEAT;
+    case kAddressClamp:
+        return GL_CLAMP_TO_EDGE;
+    case kAddressBorder:
+        return GL_CLAMP_TO_BORDER;
     // Mirrored once, then clamped: OpenGL 2.1 has no such mode; the part
     // beyond the mirrored copy is rarely drawn.
-    case kAddressMirrorOnce: return GL_MIRRORED_REPEAT;
-    default: return GL_REPEAT;
+    case kAddressMirrorOnce:
+        return GL_MIRRORED_REPEAT;
+    default:
+        return GL_REPEAT;
     }
 }
 
 GLenum PrimitiveMode(D3DPRIMITIVETYPE type)
 {
     switch (type) {
-    case D3DPT_TRIANGLELIST: return GL_TRIANGLES;
-    case D3DPT_TRIANGLEFAN: return GL_TRIANGLE_FAN;
-    default: return GL_TRIANGLE_STRIP;
+    case D3DPT_TRIANGLELIST:
+        return GL_TRIANGLES;
+    case D3DPT_TRIANGLEFAN:
+        return GL_TRIANGLE_FAN;
+    default:
+        return GL_TRIANGLE_STRIP;
     }
 }
 
 bool HasExtension(const char* name)
 {
     const char* all = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
-    if (all == nullptr) return false;
+    if (all == nullptr)
+        return false;
     const size_t length = std::strlen(name);
     for (const char* at = std::strstr(all, name); at != nullptr; at = std::strstr(at + 1, name)) {
-        if ((at == all || at[-1] == ' ') && (at[length] == ' ' || at[length] == '\0')) return true;
+        if ((at == all || at[-1] == ' ') && (at[length] == ' ' || at[length] == '\0'))
+            return true;
     }
     return false;
 }
@@ -103,7 +129,8 @@ D3DMATRIX MultiplyMatrices(const D3DMATRIX& a, const D3DMATRIX& b)
     for (int row = 0; row < 4; ++row) {
         for (int column = 0; column < 4; ++column) {
             double sum = 0.0;
-            for (int k = 0; k < 4; ++k) sum += static_cast<double>(a.m[row][k]) * b.m[k][column];
+            for (int k = 0; k < 4; ++k)
+                sum += static_cast<double>(a.m[row][k]) * b.m[k][column];
             product.m[row][column] = static_cast<float>(sum);
         }
     }
@@ -112,21 +139,24 @@ D3DMATRIX MultiplyMatrices(const D3DMATRIX& a, const D3DMATRIX& b)
 
 GlPresenter::GlPresenter()
 {
-    anisotropic_ = HasExtension("GL_EXT_texture_filter_anisotropic") ||
-                   HasExtension("GL_ARB_texture_filter_anisotropic");
-    if (anisotropic_) glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &anisotropyLimit_);
+    anisotropic_ =
+        HasExtension("GL_EXT_texture_filter_anisotropic") || HasExtension("GL_ARB_texture_filter_anisotropic");
+    if (anisotropic_)
+        glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &anisotropyLimit_);
 }
 
 GlPresenter::~GlPresenter()
 {
-    for (const Slot& slot : slots_) glDeleteTextures(1, &slot.name);
+    for (const Slot& slot : slots_)
+        glDeleteTextures(1, &slot.name);
 }
 
 unsigned int GlPresenter::Upload(const FrameTexture& texture)
 {
     Slot* slot = nullptr;
     for (Slot& candidate : slots_) {
-        if (candidate.id == texture.id) slot = &candidate;
+        if (candidate.id == texture.id)
+            slot = &candidate;
     }
     if (slot == nullptr) {
         slots_.emplace_back();
@@ -237,10 +267,10 @@ void GlPresenter::ApplySampler(const FrameStates& states)
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, states.minFilter <= D3DTEXF_POINT ? GL_NEAREST : GL_LINEAR);
     if (anisotropic_) {
         float anisotropy = 1.0f;
-        if (anisotropyWanted_ &&
-            (states.minFilter == D3DTEXF_ANISOTROPIC || states.magFilter == D3DTEXF_ANISOTROPIC)) {
+        if (anisotropyWanted_ && (states.minFilter == D3DTEXF_ANISOTROPIC || states.magFilter == D3DTEXF_ANISOTROPIC)) {
             anisotropy = static_cast<float>(states.maxAnisotropy < 1 ? 1 : states.maxAnisotropy);
-            if (anisotropy > anisotropyLimit_) anisotropy = anisotropyLimit_;
+            if (anisotropy > anisotropyLimit_)
+                anisotropy = anisotropyLimit_;
         }
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, anisotropy);
     }
@@ -270,7 +300,8 @@ void GlPresenter::Present(const CapturedFrame& frame)
 
     const auto uploadStart = std::chrono::steady_clock::now();
     frameNames_.resize(frame.textures.size());
-    for (size_t n = 0; n < frame.textures.size(); ++n) frameNames_[n] = Upload(frame.textures[n]);
+    for (size_t n = 0; n < frame.textures.size(); ++n)
+        frameNames_[n] = Upload(frame.textures[n]);
     lastUploadSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - uploadStart).count();
 
     ApplyStates(frame.states);

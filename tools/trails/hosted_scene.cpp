@@ -7,7 +7,8 @@ HostedScene::HostedScene(int width, int height) { NewDevice(width, height); }
 
 HostedScene::~HostedScene()
 {
-    if (setUp_) FreePlugin(0, 0, 0);
+    if (setUp_)
+        FreePlugin(0, 0, 0);
 }
 
 void HostedScene::NewDevice(int width, int height)
@@ -47,7 +48,8 @@ void HostedScene::Free()
 void HostedScene::Recreate(int width, int height, uint32_t seed)
 {
     // The resources belong to the old device: released before it goes.
-    if (setUp_) Free();
+    if (setUp_)
+        Free();
     NewDevice(width, height);
     Setup(seed);
 }
@@ -71,7 +73,8 @@ void HostedScene::Frame(const ScreenRect& rect, bool rasterize)
 // the first ones. A texture of another size (or none) keeps the last copy.
 void HostedScene::TakeGlowCopy() const
 {
-    if (!glowCopyDue_) return;
+    if (!glowCopyDue_)
+        return;
     glowCopyDue_ = false;
     int width = 0;
     int height = 0;
@@ -91,7 +94,8 @@ const std::vector<uint32_t>& HostedScene::GlowTexels() const
 void HostedScene::KeepGlowTexels(bool on)
 {
     keepGlow_ = on;
-    if (on && glowTexels_.empty()) glowTexels_.assign(static_cast<size_t>(GlowGridWidth) * GlowGridHeight, 0u);
+    if (on && glowTexels_.empty())
+        glowTexels_.assign(static_cast<size_t>(GlowGridWidth) * GlowGridHeight, 0u);
 }
 
 uint32_t HostedScene::ParticleCount() const { return scene.particles.count; }

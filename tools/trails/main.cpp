@@ -27,9 +27,12 @@ bool RunAsScreenHack(const char* program)
 
 const char* UsageOf(const std::string& command)
 {
-    if (command == "dump") return kDumpUsage;
-    if (command == "render") return kRenderUsage;
-    if (command == "view") return kViewUsage;
+    if (command == "dump")
+        return kDumpUsage;
+    if (command == "render")
+        return kRenderUsage;
+    if (command == "view")
+        return kViewUsage;
     return nullptr;
 }
 
@@ -47,7 +50,8 @@ int Run(int argc, char** argv)
             std::fputs(usage, stdout);
             return 0;
         }
-        if (command == "dump") return RunDumpCommand(argc, argv);
+        if (command == "dump")
+            return RunDumpCommand(argc, argv);
 #ifdef _WIN32
         if (command == "render" || command == "view") {
             // They need libpng, ffmpeg and SDL2, which the Windows tool does
@@ -57,8 +61,10 @@ int Run(int argc, char** argv)
             return 2;
         }
 #else
-        if (command == "render") return RunRenderCommand(argc, argv);
-        if (command == "view") return RunViewCommand(argc, argv);
+        if (command == "render")
+            return RunRenderCommand(argc, argv);
+        if (command == "view")
+            return RunViewCommand(argc, argv);
 #endif
         std::fprintf(stderr, "trails: unknown command '%s' (try 'trails help')\n", command.c_str());
         return 2;

@@ -44,14 +44,17 @@ void ProgressBar::Begin(const std::string& phase, uint64_t total, const std::str
     total_ = total;
     start_ = std::chrono::steady_clock::now();
     lastDraw_ = start_;
-    if (enabled_) Draw(0);
+    if (enabled_)
+        Draw(0);
 }
 
 void ProgressBar::Update(uint64_t done)
 {
-    if (!enabled_) return;
+    if (!enabled_)
+        return;
     const auto now = std::chrono::steady_clock::now();
-    if (done < total_ && SecondsBetween(lastDraw_, now) < 0.2) return;
+    if (done < total_ && SecondsBetween(lastDraw_, now) < 0.2)
+        return;
     lastDraw_ = now;
     Draw(done);
 }
@@ -61,7 +64,8 @@ void ProgressBar::Draw(uint64_t done)
     const double fraction = total_ == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total_);
     const int filled = static_cast<int>(fraction * barWidth);
     char bar[barWidth + 1];
-    for (int i = 0; i < barWidth; ++i) bar[i] = i < filled ? '#' : '.';
+    for (int i = 0; i < barWidth; ++i)
+        bar[i] = i < filled ? '#' : '.';
     bar[barWidth] = '\0';
 
     const double elapsed = SecondsBetween(start_, std::chrono::steady_clock::now());

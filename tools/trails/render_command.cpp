@@ -87,7 +87,8 @@ private:
 
 void CheckStop()
 {
-    if (stopSignal != 0) throw Interrupted();
+    if (stopSignal != 0)
+        throw Interrupted();
 }
 
 RenderSettings ParseRenderOptions(int argc, char** argv)
@@ -129,25 +130,30 @@ RenderSettings ParseRenderOptions(int argc, char** argv)
             throw UsageError("unknown option '" + name + "' (try 'trails render --help')");
         }
     }
-    if (settings.outPath.empty()) throw UsageError("--out FILE is required (.png, .mp4 or .webm)");
+    if (settings.outPath.empty())
+        throw UsageError("--out FILE is required (.png, .mp4 or .webm)");
     settings.kind = OutputKindOf(settings.outPath);
-    if (framesGiven && secondsGiven) throw UsageError("give --frames or --seconds, not both");
+    if (framesGiven && secondsGiven)
+        throw UsageError("give --frames or --seconds, not both");
     const bool video = settings.kind != OutputKind::Png;
-    if (!sizeGiven) settings.size = video ? videoSize : stillSize;
+    if (!sizeGiven)
+        settings.size = video ? videoSize : stillSize;
     if (secondsGiven || (video && !framesGiven)) {
         const long long wanted = std::llround((secondsGiven ? seconds : videoSeconds) * settings.framesPerSecond);
         if (wanted < 1) {
             throw UsageError("--seconds: shorter than one frame at " + std::to_string(settings.framesPerSecond) +
                              " frames a second");
         }
-        if (wanted > 1000000) throw UsageError("--seconds: more than 1000000 frames");
+        if (wanted > 1000000)
+            throw UsageError("--seconds: more than 1000000 frames");
         settings.frames = static_cast<uint32_t>(wanted);
     }
     if (video && (settings.size.width % 2 != 0 || settings.size.height % 2 != 0)) {
-        throw UsageError("--size: a video needs an even width and height, got " +
-                         std::to_string(settings.size.width) + "x" + std::to_string(settings.size.height));
+        throw UsageError("--size: a video needs an even width and height, got " + std::to_string(settings.size.width) +
+                         "x" + std::to_string(settings.size.height));
     }
-    if (!warmupGiven) settings.warmupTicks = video ? videoWarmupTicks : stillWarmupTicks;
+    if (!warmupGiven)
+        settings.warmupTicks = video ? videoWarmupTicks : stillWarmupTicks;
     settings.seed = seedGiven ? settings.seed : static_cast<uint32_t>(std::time(nullptr));
     return settings;
 }
@@ -183,8 +189,7 @@ void WarmUp(HostedScene& scene, const RenderSettings& settings, ProgressBar& pro
     }
 }
 
-void RenderFrames(HostedScene& scene, const RenderSettings& settings, ProgressBar& progress,
-                  VideoWriter* video)
+void RenderFrames(HostedScene& scene, const RenderSettings& settings, ProgressBar& progress, VideoWriter* video)
 {
     progress.Begin("frames", settings.frames, "frames");
     for (uint32_t frame = 1; frame <= settings.frames; ++frame) {
@@ -195,7 +200,8 @@ void RenderFrames(HostedScene& scene, const RenderSettings& settings, ProgressBa
         // A still needs only its last frame on the screen.
         const bool kept = video != nullptr || frame == settings.frames;
         scene.Frame(kept);
-        if (video != nullptr) video->WriteFrame(scene.Pixels());
+        if (video != nullptr)
+            video->WriteFrame(scene.Pixels());
         progress.Update(frame);
     }
 }
@@ -262,7 +268,7 @@ int RunRenderCommand(int argc, char** argv)
     if (video && framesSeconds > 0.0) {
         std::snprintf(rate, sizeof rate, ", %.2f frames/s", settings.frames / framesSeconds);
     }
-    std::fprintf(stderr, "trails render: wrote %s (%s) in %s%s\n", settings.outPath.c_str(),
-                 Describe(settings).c_str(), FormatDuration(SecondsSince(start)).c_str(), rate);
+    std::fprintf(stderr, "trails render: wrote %s (%s) in %s%s\n", settings.outPath.c_str(), Describe(settings).c_str(),
+                 FormatDuration(SecondsSince(start)).c_str(), rate);
     return 0;
 }

@@ -16,9 +16,11 @@ namespace {
 
 bool AllDigits(const std::string& text)
 {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     for (char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
     }
     return true;
 }
@@ -26,7 +28,8 @@ bool AllDigits(const std::string& text)
 std::string Lowercase(std::string text)
 {
     for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     }
     return text;
 }
@@ -85,9 +88,12 @@ OutputKind OutputKindOf(const std::string& path)
         throw UsageError("--out: '" + path + "' has no extension; expected .png, .mp4 or .webm");
     }
     const std::string extension = Lowercase(name.substr(dot));
-    if (extension == ".png") return OutputKind::Png;
-    if (extension == ".mp4") return OutputKind::Mp4;
-    if (extension == ".webm") return OutputKind::Webm;
+    if (extension == ".png")
+        return OutputKind::Png;
+    if (extension == ".mp4")
+        return OutputKind::Mp4;
+    if (extension == ".webm")
+        return OutputKind::Webm;
     throw UsageError("--out: unknown extension '" + name.substr(dot) + "' in '" + path +
                      "'; expected .png, .mp4 or .webm");
 }
@@ -95,9 +101,12 @@ OutputKind OutputKindOf(const std::string& path)
 const char* ExtensionOf(OutputKind kind)
 {
     switch (kind) {
-    case OutputKind::Png: return "png";
-    case OutputKind::Mp4: return "mp4";
-    case OutputKind::Webm: return "webm";
+    case OutputKind::Png:
+        return "png";
+    case OutputKind::Mp4:
+        return "mp4";
+    case OutputKind::Webm:
+        return "webm";
     }
     return "";
 }
@@ -105,8 +114,10 @@ const char* ExtensionOf(OutputKind kind)
 std::string DirectoryOf(const std::string& path)
 {
     const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return path.substr(0, slash);
 }
 
@@ -126,11 +137,11 @@ void CheckOutputWritable(const std::string& path)
         descriptor = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         error = errno;
         // A probe left by a killed run of the same process id is ours to remove.
-        if (descriptor < 0 && error == EEXIST) unlink(probe.c_str());
+        if (descriptor < 0 && error == EEXIST)
+            unlink(probe.c_str());
     }
     if (descriptor < 0) {
-        throw std::runtime_error("cannot write '" + path + "': directory '" + directory + "': " +
-                                 std::strerror(error));
+        throw std::runtime_error("cannot write '" + path + "': directory '" + directory + "': " + std::strerror(error));
     }
     close(descriptor);
     unlink(probe.c_str());

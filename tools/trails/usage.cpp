@@ -1,34 +1,34 @@
 #include "tools/trails/usage.h"
 
-#define DUMP_USAGE                                                                  \
-    "  dump --seed S [--rect L,T,R,B] --schedule SCHEDULE --out FILE\n"             \
+#define DUMP_USAGE                                                                   \
+    "  dump --seed S [--rect L,T,R,B] --schedule SCHEDULE --out FILE\n"              \
     "        run a schedule of set-ups (s), frees (x), ticks (tN) and frames (fN)\n" \
     "        and write the whole scene state to FILE\n"
 
-#define RENDER_USAGE                                                                 \
-    "  render --out FILE [--size WxH] [--seconds S | --frames N] [--fps F]\n"        \
-    "         [--ticks-per-frame K] [--warmup-ticks N] [--seed S]\n"                 \
-    "        run the scene on the software device and write a still of the last\n"   \
-    "        frame (.png) or a video of every frame (.mp4, .webm; needs ffmpeg)\n"   \
-    "        defaults: 60 fps, 1 tick a frame, seed from the clock; a still is\n"    \
-    "        1920x1200, 1 frame after 1200 warm-up ticks; a video is 1280x800,\n"    \
-    "        10 s after 300 warm-up ticks; warm-up ticks draw a frame every K\n"     \
+#define RENDER_USAGE                                                               \
+    "  render --out FILE [--size WxH] [--seconds S | --frames N] [--fps F]\n"      \
+    "         [--ticks-per-frame K] [--warmup-ticks N] [--seed S]\n"               \
+    "        run the scene on the software device and write a still of the last\n" \
+    "        frame (.png) or a video of every frame (.mp4, .webm; needs ffmpeg)\n" \
+    "        defaults: 60 fps, 1 tick a frame, seed from the clock; a still is\n"  \
+    "        1920x1200, 1 frame after 1200 warm-up ticks; a video is 1280x800,\n"  \
+    "        10 s after 300 warm-up ticks; warm-up ticks draw a frame every K\n"   \
     "        ticks, unseen\n"
 
-#define VIEW_USAGE                                                                     \
-    "  view [--size WxH] [--seed S] [--frames N] [--ticks-per-frame K]\n"              \
-    "       [--screenshot FILE] [--renderer gl|software] [--window-id ID | --root]\n"  \
-    "        show the scene live: in a resizable window of its own (default\n"         \
-    "        960x600), in the existing X window ID (decimal or 0x-hex), on the\n"      \
-    "        root window (--root), or in the window XScreenSaver hands over in\n"      \
-    "        XSCREENSAVER_WINDOW, following that window's size\n"                      \
-    "        --renderer gl (the default) draws the plug-in's frame through OpenGL,\n"  \
-    "        software with the software device (also when OpenGL is missing)\n"        \
-    "        Space pauses, S saves a PNG, Esc quits; SIGTERM ends it quietly\n"        \
-    "        --frames N quits after N frames and prints the frame rate;\n"             \
-    "        --ticks-per-frame K runs K ticks before each frame instead of 60 a\n"     \
-    "        second; --screenshot saves what the window showed last as a PNG\n"        \
-    "        options also take one dash (-root, -window-id ID), as XScreenSaver's\n"   \
+#define VIEW_USAGE                                                                    \
+    "  view [--size WxH] [--seed S] [--frames N] [--ticks-per-frame K]\n"             \
+    "       [--screenshot FILE] [--renderer gl|software] [--window-id ID | --root]\n" \
+    "        show the scene live: in a resizable window of its own (default\n"        \
+    "        960x600), in the existing X window ID (decimal or 0x-hex), on the\n"     \
+    "        root window (--root), or in the window XScreenSaver hands over in\n"     \
+    "        XSCREENSAVER_WINDOW, following that window's size\n"                     \
+    "        --renderer gl (the default) draws the plug-in's frame through OpenGL,\n" \
+    "        software with the software device (also when OpenGL is missing)\n"       \
+    "        Space pauses, S saves a PNG, Esc quits; SIGTERM ends it quietly\n"       \
+    "        --frames N quits after N frames and prints the frame rate;\n"            \
+    "        --ticks-per-frame K runs K ticks before each frame instead of 60 a\n"    \
+    "        second; --screenshot saves what the window showed last as a PNG\n"       \
+    "        options also take one dash (-root, -window-id ID), as XScreenSaver's\n"  \
     "        hacks do; run as chaos-trails, the program is `trails view`\n"
 
 const char kDumpUsage[] = "usage: trails dump [options]\n" DUMP_USAGE;
@@ -37,5 +37,4 @@ const char kViewUsage[] = "usage: trails view [options]\n" VIEW_USAGE;
 const char kTrailsUsage[] =
     "usage: trails COMMAND [options]\n"
     "\n"
-    "commands:\n" DUMP_USAGE RENDER_USAGE VIEW_USAGE
-    "  help  show this text; COMMAND --help shows the command's own\n";
+    "commands:\n" DUMP_USAGE RENDER_USAGE VIEW_USAGE "  help  show this text; COMMAND --help shows the command's own\n";

@@ -20,9 +20,8 @@ std::string TemporaryNameFor(const std::string& path, const char* extension)
     // the extension is the target's.
     const size_t slash = path.find_last_of('/');
     const size_t dot = path.find_last_of('.');
-    const std::string stem = (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-                                 ? path
-                                 : path.substr(0, dot);
+    const std::string stem =
+        (dot == std::string::npos || (slash != std::string::npos && dot < slash)) ? path : path.substr(0, dot);
     return stem + ".tmp" + std::to_string(static_cast<long>(getpid())) + "." + extension;
 }
 
@@ -39,27 +38,30 @@ bool LittleEndian()
 std::string VideoWriter::FindFfmpeg()
 {
     const char* path = std::getenv("PATH");
-    if (path == nullptr) return std::string();
+    if (path == nullptr)
+        return std::string();
     const std::string directories = path;
     size_t start = 0;
     for (;;) {
         const size_t colon = directories.find(':', start);
         const size_t length = colon == std::string::npos ? std::string::npos : colon - start;
         std::string directory = directories.substr(start, length);
-        if (directory.empty()) directory = ".";
+        if (directory.empty())
+            directory = ".";
         const std::string candidate = directory + "/ffmpeg";
         struct stat status;
         if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) && access(candidate.c_str(), X_OK) == 0) {
             return candidate;
         }
-        if (colon == std::string::npos) break;
+        if (colon == std::string::npos)
+            break;
         start = colon + 1;
     }
     return std::string();
 }
 
-VideoWriter::VideoWriter(const std::string& ffmpeg, const std::string& path, VideoFormat format, int width,
-                         int height, int framesPerSecond)
+VideoWriter::VideoWriter(const std::string& ffmpeg, const std::string& path, VideoFormat format, int width, int height,
+                         int framesPerSecond)
     : path_(path),
       temporaryPath_(TemporaryNameFor(path, format == VideoFormat::Mp4 ? "mp4" : "webm")),
       frameBytes_(static_cast<size_t>(width) * height * 4)
@@ -69,16 +71,14 @@ VideoWriter::VideoWriter(const std::string& ffmpeg, const std::string& path, Vid
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
     const std::string rate = std::to_string(framesPerSecond);
     std::vector<std::string> arguments = {
-        ffmpeg, "-hide_banner", "-loglevel", "error", "-nostats",
-        "-f", "rawvideo", "-pix_fmt", pixelFormat, "-video_size", size, "-framerate", rate, "-i", "pipe:0",
-        "-an"};
+        ffmpeg,      "-hide_banner", "-loglevel", "error",      "-nostats", "-f", "rawvideo", "-pix_fmt",
+        pixelFormat, "-video_size",  size,        "-framerate", rate,       "-i", "pipe:0",   "-an"};
     if (format == VideoFormat::Mp4) {
-        arguments.insert(arguments.end(), {"-c:v", "libx264", "-preset", "fast", "-crf", "20", "-pix_fmt",
-                                           "yuv420p", "-movflags", "+faststart", "-f", "mp4"});
+        arguments.insert(arguments.end(), {"-c:v", "libx264", "-preset", "fast", "-crf", "20", "-pix_fmt", "yuv420p",
+                                           "-movflags", "+faststart", "-f", "mp4"});
     } else {
-        arguments.insert(arguments.end(), {"-c:v", "libvpx-vp9", "-crf", "31", "-b:v", "0", "-row-mt", "1",
-                                           "-deadline", "good", "-cpu-used", "4", "-pix_fmt", "yuv420p", "-f",
-                                           "webm"});
+        arguments.insert(arguments.end(), {"-c:v", "libvpx-vp9", "-crf", "31", "-b:v", "0", "-row-mt", "1", "-deadline",
+                                           "good", "-cpu-used", "4", "-pix_fmt", "yuv420p", "-f", "webm"});
     }
     arguments.insert(arguments.end(), {"-y", temporaryPath_});
 
@@ -93,7 +93,8 @@ VideoWriter::VideoWriter(const std::string& ffmpeg, const std::string& path, Vid
     }
 
     std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(&argument[0]);
+    for (std::string& argument : arguments)
+        argv.push_back(&argument[0]);
     argv.push_back(nullptr);
     const int logDescriptor = fileno(log_);
 
@@ -102,7 +103,8 @@ VideoWriter::VideoWriter(const std::string& ffmpeg, const std::string& path, Vid
         // Only async-signal-safe calls from here to exec.
         dup2(ends[0], STDIN_FILENO);
         const int devNull = open("/dev/null", O_WRONLY);
-        if (devNull >= 0) dup2(devNull, STDOUT_FILENO);
+        if (devNull >= 0)
+            dup2(devNull, STDOUT_FILENO);
         dup2(logDescriptor, STDERR_FILENO);
         // The render ignores SIGPIPE; ffmpeg gets the default back. In a
         // process group of its own, a Ctrl-C reaches only the render, which
@@ -127,7 +129,8 @@ VideoWriter::~VideoWriter()
         Stop();
         unlink(temporaryPath_.c_str());
     }
-    if (log_ != nullptr) std::fclose(log_);
+    if (log_ != nullptr)
+        std::fclose(log_);
 }
 
 void VideoWriter::Stop()
@@ -152,8 +155,10 @@ std::string VideoWriter::Failure(const std::string& what)
         char line[512];
         while (std::fgets(line, sizeof line, log_) != nullptr) {
             std::string text = line;
-            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            if (!text.empty()) said = text;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+                text.pop_back();
+            if (!text.empty())
+                said = text;
         }
     }
     return said.empty() ? what : what + ": " + said;
@@ -174,9 +179,12 @@ int VideoWriter::Reap()
 
 std::string VideoWriter::DescribeExit(int status)
 {
-    if (status == -1) return Failure("lost track of ffmpeg");
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) return "cannot run ffmpeg";
-    if (WIFEXITED(status)) return Failure("ffmpeg failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")");
+    if (status == -1)
+        return Failure("lost track of ffmpeg");
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+        return "cannot run ffmpeg";
+    if (WIFEXITED(status))
+        return Failure("ffmpeg failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")");
     return Failure("ffmpeg failed (signal " + std::to_string(WTERMSIG(status)) + ")");
 }
 
@@ -187,7 +195,8 @@ void VideoWriter::WriteFrame(const uint32_t* pixels)
     while (left > 0) {
         const ssize_t written = write(pipe_, bytes, left);
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             // EPIPE: ffmpeg has exited; its status and output say why.
             close(pipe_);
             pipe_ = -1;

@@ -89,7 +89,7 @@ void SaveShown(ViewScreen& screen, const std::string& path)
 
 // Where a frame's time went, summed over the run, for the closing report.
 struct FrameCosts {
-    double ticks = 0.0;    // UpdateScene
+    double ticks = 0.0;  // UpdateScene
     uint64_t tickCount = 0;
     double frame = 0.0;    // RenderSceneOnScreen
     double capture = 0.0;  // the presenter reading the device
@@ -130,11 +130,13 @@ public:
             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frameInterval));
         // The first frame, or one more than a frame late: the schedule starts
         // again from it rather than rushing to catch up.
-        if (!started_ || frameStart - due_ > interval) due_ = frameStart;
+        if (!started_ || frameStart - due_ > interval)
+            due_ = frameStart;
         started_ = true;
         due_ += interval;
         const double ahead = SecondsBetween(Clock::now(), due_);
-        if (ahead > 0.001) SDL_Delay(static_cast<Uint32>(ahead * 1000.0));
+        if (ahead > 0.001)
+            SDL_Delay(static_cast<Uint32>(ahead * 1000.0));
     }
 
 private:
@@ -147,7 +149,8 @@ private:
 int RunViewCommand(int argc, char** argv)
 {
     const ViewSettings settings = ParseViewOptions(argc, argv);
-    if (!settings.screenshotPath.empty()) CheckOutputWritable(settings.screenshotPath);
+    if (!settings.screenshotPath.empty())
+        CheckOutputWritable(settings.screenshotPath);
     const ViewTarget target = ChooseViewTarget(settings, std::getenv("XSCREENSAVER_WINDOW"));
     // Without --seed every set-up takes the calendar time, as SetupPlugin does.
     auto seedNow = [&settings]() {
@@ -158,7 +161,8 @@ int RunViewCommand(int argc, char** argv)
     CatchStopSignals();
     ViewScreen screen(settings.size, target, settings.renderer);
     FrameSize size;
-    if (!screen.CurrentSize(size)) throw std::runtime_error("the window went away");
+    if (!screen.CurrentSize(size))
+        throw std::runtime_error("the window went away");
     HostedScene scene(size.width, size.height);
     uint32_t seed = seedNow();
     scene.Setup(seed);
@@ -194,13 +198,18 @@ int RunViewCommand(int argc, char** argv)
                 running = false;
             } else if (event.type == SDL_KEYDOWN && event.key.repeat == 0) {
                 switch (event.key.keysym.sym) {
-                case SDLK_ESCAPE: running = false; break;
+                case SDLK_ESCAPE:
+                    running = false;
+                    break;
                 case SDLK_SPACE:
                     paused = !paused;
                     titleDirty = true;
                     break;
-                case SDLK_s: snapshot = true; break;
-                default: break;
+                case SDLK_s:
+                    snapshot = true;
+                    break;
+                default:
+                    break;
                 }
             } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
                 screen.CurrentSize(wanted);
@@ -209,7 +218,8 @@ int RunViewCommand(int argc, char** argv)
             }
             haveEvent = SDL_PollEvent(&event) != 0;
         }
-        if (!running || stopSignal != 0) break;
+        if (!running || stopSignal != 0)
+            break;
         // Someone else's window: its size every frame (a round trip to X),
         // which also tells, before anything is drawn into it, that it has gone.
         if (screen.Embedded()) {
@@ -237,7 +247,8 @@ int RunViewCommand(int argc, char** argv)
             if (exposed || snapshot) {
                 // The device still holds the last frame: show it again.
                 screen.Show(scene);
-                if (snapshot) SaveShown(screen, SnapshotName());
+                if (snapshot)
+                    SaveShown(screen, SnapshotName());
                 screen.Present();
             }
             if (titleDirty) {
@@ -251,12 +262,15 @@ int RunViewCommand(int argc, char** argv)
             uint32_t ticksNow = settings.ticksPerFrame;
             if (ticksNow == 0) {
                 ticksOwed += SecondsBetween(lastFrame, frameStart) * ticksPerSecond;
-                if (framesDrawn == 0) ticksOwed = 1.0;
-                if (ticksOwed > maxTicksPerFrame) ticksOwed = maxTicksPerFrame;
+                if (framesDrawn == 0)
+                    ticksOwed = 1.0;
+                if (ticksOwed > maxTicksPerFrame)
+                    ticksOwed = maxTicksPerFrame;
                 ticksNow = static_cast<uint32_t>(ticksOwed);
                 ticksOwed -= ticksNow;
             }
-            for (uint32_t tick = 0; tick < ticksNow; ++tick) scene.Tick();
+            for (uint32_t tick = 0; tick < ticksNow; ++tick)
+                scene.Tick();
             ticksRun += ticksNow;
             costs.tickCount += ticksNow;
         }
@@ -268,8 +282,10 @@ int RunViewCommand(int argc, char** argv)
         ++framesDrawn;
         screen.Show(scene);
         const bool last = settings.frames != 0 && framesDrawn >= settings.frames;
-        if (snapshot) SaveShown(screen, SnapshotName());
-        if (last && !settings.screenshotPath.empty()) SaveShown(screen, settings.screenshotPath);
+        if (snapshot)
+            SaveShown(screen, SnapshotName());
+        if (last && !settings.screenshotPath.empty())
+            SaveShown(screen, settings.screenshotPath);
         const Clock::time_point shown = Clock::now();
         screen.Present();
         const Clock::time_point frameEnd = Clock::now();
@@ -278,8 +294,10 @@ int RunViewCommand(int argc, char** argv)
         costs.Add(screen.LastShowTimes());
         costs.present += SecondsBetween(shown, frameEnd);
         ++costs.frames;
-        if (last) running = false;
-        if (framesDrawn == settings.resizeAtFrame) screen.RequestSize(settings.resizeTo);
+        if (last)
+            running = false;
+        if (framesDrawn == settings.resizeAtFrame)
+            screen.RequestSize(settings.resizeTo);
 
         ++framesSinceTitle;
         const double sinceTitle = SecondsBetween(titleShown, frameEnd);
@@ -296,9 +314,11 @@ int RunViewCommand(int argc, char** argv)
         pacer.Wait(frameStart);
     }
     const double seconds = SecondsBetween(started, Clock::now());
-    if (windowGone) std::printf("trails view: the window went away\n");
+    if (windowGone)
+        std::printf("trails view: the window went away\n");
     std::printf("trails view: %u frames and %llu ticks in %.2f s (%.1f frames/s)\n", framesDrawn,
                 static_cast<unsigned long long>(ticksRun), seconds, seconds > 0.0 ? framesDrawn / seconds : 0.0);
-    if (settings.frames != 0) std::printf("trails view: %s\n", costs.Report().c_str());
+    if (settings.frames != 0)
+        std::printf("trails view: %s\n", costs.Report().c_str());
     return 0;
 }

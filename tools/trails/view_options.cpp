@@ -22,7 +22,8 @@ ViewSettings ParseViewOptions(int argc, char** argv)
         } else if (name == "--ticks-per-frame") {
             settings.ticksPerFrame = ParseCount(name, value, 1, 10000);
         } else if (name == "--screenshot") {
-            if (value.empty()) throw UsageError("--screenshot: expected a file name");
+            if (value.empty())
+                throw UsageError("--screenshot: expected a file name");
             if (OutputKindOf(value) != OutputKind::Png) {
                 throw UsageError("--screenshot: '" + value + "' is not a .png file");
             }
@@ -42,14 +43,16 @@ ViewSettings ParseViewOptions(int argc, char** argv)
             settings.root = true;
         } else if (name == "--resize-at") {
             const size_t colon = value.find(':');
-            if (colon == std::string::npos) throw UsageError("--resize-at: expected FRAME:WxH, got '" + value + "'");
+            if (colon == std::string::npos)
+                throw UsageError("--resize-at: expected FRAME:WxH, got '" + value + "'");
             settings.resizeAtFrame = ParseCount(name, value.substr(0, colon), 1, 100000000);
             settings.resizeTo = ParseSize(name, value.substr(colon + 1));
         } else {
             throw UsageError("unknown option '" + name + "' (try 'trails view --help')");
         }
     }
-    if (settings.windowIdGiven && settings.root) throw UsageError("give --window-id or --root, not both");
+    if (settings.windowIdGiven && settings.root)
+        throw UsageError("give --window-id or --root, not both");
     if ((settings.windowIdGiven || settings.root) && (settings.sizeGiven || settings.resizeAtFrame != 0)) {
         throw UsageError("an existing window keeps its own size: --size and --resize-at need a window of our own");
     }
@@ -62,8 +65,8 @@ unsigned long ParseWindowId(const std::string& what, const std::string& text)
     const std::string digits = hex ? text.substr(2) : text;
     const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
     const unsigned long long value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
-    if (digits.empty() || digits.size() > 10 || digits.find_first_not_of(allowed) != std::string::npos ||
-        value == 0 || value > 0xFFFFFFFFull) {
+    if (digits.empty() || digits.size() > 10 || digits.find_first_not_of(allowed) != std::string::npos || value == 0 ||
+        value > 0xFFFFFFFFull) {
         throw UsageError(what + ": expected an X window id (decimal or 0x-hex), got '" + text + "'");
     }
     return static_cast<unsigned long>(value);

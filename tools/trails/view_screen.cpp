@@ -23,7 +23,8 @@ bool AtLeastVersion21(const char* version)
 {
     int major = 0;
     int minor = 0;
-    if (version == nullptr || std::sscanf(version, "%d.%d", &major, &minor) != 2) return false;
+    if (version == nullptr || std::sscanf(version, "%d.%d", &major, &minor) != 2)
+        return false;
     return major > 2 || (major == 2 && minor >= 1);
 }
 
@@ -37,7 +38,8 @@ bool AtLeastVersion21(const char* version)
 bool RasterizesOnTheProcessor(const std::string& renderer)
 {
     for (const char* name : {"llvmpipe", "softpipe", "Software Rasterizer", "SWR"}) {
-        if (renderer.find(name) != std::string::npos) return true;
+        if (renderer.find(name) != std::string::npos)
+            return true;
     }
     return false;
 }
@@ -46,9 +48,11 @@ bool RasterizesOnTheProcessor(const std::string& renderer)
 
 ViewScreen::ViewScreen(const FrameSize& size, const ViewTarget& target, ViewRenderer renderer)
 {
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) throw std::runtime_error(SdlFailure("cannot start SDL video"));
+    if (SDL_Init(SDL_INIT_VIDEO) != 0)
+        throw std::runtime_error(SdlFailure("cannot start SDL video"));
     try {
-        if (target.kind != ViewTarget::Kind::OwnWindow) foreign_.reset(new ForeignWindow(target));
+        if (target.kind != ViewTarget::Kind::OwnWindow)
+            foreign_.reset(new ForeignWindow(target));
         std::string failure;
         if (renderer == ViewRenderer::Gl) {
             OpenWindow(size, true);
@@ -65,7 +69,8 @@ ViewScreen::ViewScreen(const FrameSize& size, const ViewTarget& target, ViewRend
         }
         if (window_ == nullptr) {
             OpenWindow(size, false);
-            if (window_ == nullptr) throw std::runtime_error(SdlFailure("cannot open a window"));
+            if (window_ == nullptr)
+                throw std::runtime_error(SdlFailure("cannot open a window"));
             StartSdlRenderer();
         }
     } catch (...) {
@@ -90,12 +95,15 @@ void ViewScreen::Close()
         SDL_GL_DeleteContext(glContext_);
         glContext_ = nullptr;
     }
-    if (texture_ != nullptr) SDL_DestroyTexture(texture_);
+    if (texture_ != nullptr)
+        SDL_DestroyTexture(texture_);
     texture_ = nullptr;
-    if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
+    if (renderer_ != nullptr)
+        SDL_DestroyRenderer(renderer_);
     renderer_ = nullptr;
     // Someone else's window stays; SDL only lets go of it.
-    if (window_ != nullptr) SDL_DestroyWindow(window_);
+    if (window_ != nullptr)
+        SDL_DestroyWindow(window_);
     window_ = nullptr;
     foreign_.reset();
     SDL_Quit();
@@ -130,8 +138,7 @@ bool ViewScreen::StartGl(std::string& failure)
     }
     const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
     if (!AtLeastVersion21(version)) {
-        failure = std::string("OpenGL ") + (version != nullptr ? version : "of unknown version") +
-                  " is older than 2.1";
+        failure = std::string("OpenGL ") + (version != nullptr ? version : "of unknown version") + " is older than 2.1";
         SDL_GL_DeleteContext(glContext_);
         glContext_ = nullptr;
         return false;
@@ -153,8 +160,10 @@ void ViewScreen::StartSdlRenderer()
     }
     // No GPU (Xvfb, a remote display), or someone else's window, which SDL's
     // own software renderer draws into through X directly.
-    if (renderer_ == nullptr) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-    if (renderer_ == nullptr) throw std::runtime_error(SdlFailure("cannot create a renderer"));
+    if (renderer_ == nullptr)
+        renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (renderer_ == nullptr)
+        throw std::runtime_error(SdlFailure("cannot create a renderer"));
     SDL_RendererInfo info;
     if (SDL_GetRendererInfo(renderer_, &info) == 0) {
         vsync_ = (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
@@ -164,11 +173,14 @@ void ViewScreen::StartSdlRenderer()
 
 std::string ViewScreen::Description() const
 {
-    std::string text = glContext_ != nullptr
-                           ? "opengl (" + glName_ + (presenter_->Anisotropic() ? ", anisotropic" : ", linear") + " filter)"
-                           : "software (shown by SDL's " + rendererName_ + " renderer)";
-    if (vsync_) text += " with vsync";
-    if (foreign_ != nullptr) text += " into " + foreign_->Description();
+    std::string text =
+        glContext_ != nullptr
+            ? "opengl (" + glName_ + (presenter_->Anisotropic() ? ", anisotropic" : ", linear") + " filter)"
+            : "software (shown by SDL's " + rendererName_ + " renderer)";
+    if (vsync_)
+        text += " with vsync";
+    if (foreign_ != nullptr)
+        text += " into " + foreign_->Description();
     return text;
 }
 
@@ -182,21 +194,24 @@ bool ViewScreen::CurrentSize(FrameSize& size)
         }
         return true;
     }
-    if (!foreign_->CurrentSize(size)) return false;
+    if (!foreign_->CurrentSize(size))
+        return false;
     int known = 0;
     int knownHeight = 0;
     SDL_GetWindowSize(window_, &known, &knownHeight);
     if (glContext_ == nullptr && (known != size.width || knownHeight != size.height)) {
         // SDL learns nothing of a size change of a window it did not create,
         // and its renderer draws at the size it knows: wrap the window anew.
-        if (texture_ != nullptr) SDL_DestroyTexture(texture_);
+        if (texture_ != nullptr)
+            SDL_DestroyTexture(texture_);
         texture_ = nullptr;
         textureWidth_ = textureHeight_ = 0;
         SDL_DestroyRenderer(renderer_);
         renderer_ = nullptr;
         SDL_DestroyWindow(window_);
         OpenWindow(size, false);
-        if (window_ == nullptr) throw std::runtime_error(SdlFailure("cannot take the window over again"));
+        if (window_ == nullptr)
+            throw std::runtime_error(SdlFailure("cannot take the window over again"));
         StartSdlRenderer();
     }
     return true;
@@ -217,10 +232,12 @@ void ViewScreen::Show(const HostedScene& scene)
     const int width = scene.Width();
     const int height = scene.Height();
     if (texture_ == nullptr || width != textureWidth_ || height != textureHeight_) {
-        if (texture_ != nullptr) SDL_DestroyTexture(texture_);
+        if (texture_ != nullptr)
+            SDL_DestroyTexture(texture_);
         // SDL's ARGB8888 is a 32-bit word with alpha on top: A8R8G8B8.
         texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height);
-        if (texture_ == nullptr) throw std::runtime_error(SdlFailure("cannot create a texture"));
+        if (texture_ == nullptr)
+            throw std::runtime_error(SdlFailure("cannot create a texture"));
         // The back buffer's alpha is blending residue, not transparency.
         SDL_SetTextureBlendMode(texture_, SDL_BLENDMODE_NONE);
         textureWidth_ = width;
@@ -255,7 +272,8 @@ std::vector<uint32_t> ViewScreen::ReadPixels(FrameSize& size)
         // OpenGL's rows run from the bottom.
         for (int y = 0; y < size.height; ++y) {
             std::memcpy(&pixels[static_cast<size_t>(y) * size.width],
-                        &rows[static_cast<size_t>(size.height - 1 - y) * size.width], static_cast<size_t>(size.width) * 4);
+                        &rows[static_cast<size_t>(size.height - 1 - y) * size.width],
+                        static_cast<size_t>(size.width) * 4);
         }
         return pixels;
     }
@@ -271,10 +289,12 @@ std::vector<uint32_t> ViewScreen::ReadPixels(FrameSize& size)
 
 void ViewScreen::SetTitle(const std::string& title)
 {
-    if (foreign_ == nullptr) SDL_SetWindowTitle(window_, title.c_str());
+    if (foreign_ == nullptr)
+        SDL_SetWindowTitle(window_, title.c_str());
 }
 
 void ViewScreen::RequestSize(const FrameSize& size)
 {
-    if (foreign_ == nullptr) SDL_SetWindowSize(window_, size.width, size.height);
+    if (foreign_ == nullptr)
+        SDL_SetWindowSize(window_, size.width, size.height);
 }

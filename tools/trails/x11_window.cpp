@@ -47,7 +47,8 @@ std::string Hex(unsigned long value)
 ForeignWindow::ForeignWindow(const ViewTarget& target)
 {
     display_ = XOpenDisplay(nullptr);
-    if (display_ == nullptr) throw std::runtime_error("cannot open the X display (is DISPLAY set?)");
+    if (display_ == nullptr)
+        throw std::runtime_error("cannot open the X display (is DISPLAY set?)");
     window_ = target.kind == ViewTarget::Kind::Root ? DefaultRootWindow(display_) : target.windowId;
     description_ = (target.kind == ViewTarget::Kind::Root ? "the root window " : "window ") + Hex(window_) + " (" +
                    target.origin + ")";
@@ -75,7 +76,8 @@ ForeignWindow::~ForeignWindow()
 
 bool ForeignWindow::CurrentSize(FrameSize& size)
 {
-    if (watchedWindowGone) return false;
+    if (watchedWindowGone)
+        return false;
     XWindowAttributes attributes;
     if (XGetWindowAttributes(display_, window_, &attributes) == 0 || watchedWindowGone) {
         watchedWindowGone = true;

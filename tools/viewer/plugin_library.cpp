@@ -13,8 +13,7 @@ static_assert(host::kEntryPoints[0].ordinal == host::QueryDefaultSettingsOrdinal
               "entry points in ordinal order");
 
 template <typename Fn>
-bool Resolve(HMODULE module, const host::EntryPoint& entry, Fn* address, const std::string& path,
-             std::string& failure)
+bool Resolve(HMODULE module, const host::EntryPoint& entry, Fn* address, const std::string& path, std::string& failure)
 {
     FARPROC found = GetProcAddress(module, MAKEINTRESOURCEA(entry.ordinal));
     if (found == nullptr) {
@@ -50,20 +49,19 @@ bool LoadPluginLibrary(const std::string& path, PluginLibrary& plugin, std::stri
     SetErrorMode(oldMode);
     if (module == nullptr) {
         const std::string reason = SystemErrorText(error);
-        failure = "cannot load " + path + " (error " + std::to_string(error) + (reason.empty() ? "" : ": " + reason) +
-                  ")";
+        failure =
+            "cannot load " + path + " (error " + std::to_string(error) + (reason.empty() ? "" : ": " + reason) + ")";
         return false;
     }
     using namespace host;
-    const bool resolved =
-        Resolve(module, kEntryPoints[0], &plugin.QueryDefaultSettings, path, failure) &&
-        Resolve(module, kEntryPoints[1], &plugin.FreePlugin, path, failure) &&
-        Resolve(module, kEntryPoints[2], &plugin.SetupPlugin, path, failure) &&
-        Resolve(module, kEntryPoints[3], &plugin.NotificationProcedure, path, failure) &&
-        Resolve(module, kEntryPoints[4], &plugin.UpdateScene, path, failure) &&
-        Resolve(module, kEntryPoints[5], &plugin.RenderSceneOnScreen, path, failure) &&
-        Resolve(module, kEntryPoints[6], &plugin.SetupPluginPerScreen, path, failure) &&
-        Resolve(module, kEntryPoints[7], &plugin.ConfigPlugin, path, failure);
+    const bool resolved = Resolve(module, kEntryPoints[0], &plugin.QueryDefaultSettings, path, failure) &&
+                          Resolve(module, kEntryPoints[1], &plugin.FreePlugin, path, failure) &&
+                          Resolve(module, kEntryPoints[2], &plugin.SetupPlugin, path, failure) &&
+                          Resolve(module, kEntryPoints[3], &plugin.NotificationProcedure, path, failure) &&
+                          Resolve(module, kEntryPoints[4], &plugin.UpdateScene, path, failure) &&
+                          Resolve(module, kEntryPoints[5], &plugin.RenderSceneOnScreen, path, failure) &&
+                          Resolve(module, kEntryPoints[6], &plugin.SetupPluginPerScreen, path, failure) &&
+                          Resolve(module, kEntryPoints[7], &plugin.ConfigPlugin, path, failure);
     if (!resolved) {
         FreeLibrary(module);
         plugin = PluginLibrary();

@@ -53,8 +53,8 @@ bool ReadBackBuffer(IDirect3DDevice9* device, int* width, int* height, std::vect
     D3DSURFACE_DESC description;
     backBuffer->GetDesc(&description);
     IDirect3DSurface9* copy = nullptr;
-    bool ok = SUCCEEDED(device->CreateOffscreenPlainSurface(description.Width, description.Height,
-                                                            description.Format, D3DPOOL_SYSTEMMEM, &copy, nullptr)) &&
+    bool ok = SUCCEEDED(device->CreateOffscreenPlainSurface(description.Width, description.Height, description.Format,
+                                                            D3DPOOL_SYSTEMMEM, &copy, nullptr)) &&
               SUCCEEDED(device->GetRenderTargetData(backBuffer, copy));
     D3DLOCKED_RECT locked;
     if (ok && SUCCEEDED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
@@ -185,7 +185,8 @@ bool CreateGraphics(HWND window, int width, int height, Graphics& graphics, std:
     graphics.direct3d->Release();
     graphics.direct3d = nullptr;
     char text[80];
-    std::snprintf(text, sizeof text, "cannot create a Direct3D 9 HAL device (0x%08lx)", static_cast<unsigned long>(result));
+    std::snprintf(text, sizeof text, "cannot create a Direct3D 9 HAL device (0x%08lx)",
+                  static_cast<unsigned long>(result));
     failure = text;
     return false;
 }
@@ -238,8 +239,8 @@ int RunScene(const PluginLibrary& plugin, Graphics& graphics, HostWindow& window
             // reports it, and the loop below resets the device.
             RECT frameRect = {0, 0, options.resizeWidth, options.resizeHeight};
             AdjustWindowRect(&frameRect, static_cast<DWORD>(GetWindowLongA(window.handle, GWL_STYLE)), FALSE);
-            SetWindowPos(window.handle, nullptr, 0, 0, frameRect.right - frameRect.left, frameRect.bottom - frameRect.top,
-                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            SetWindowPos(window.handle, nullptr, 0, 0, frameRect.right - frameRect.left,
+                         frameRect.bottom - frameRect.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
             resizeAsked = true;
             continue;
         }

@@ -49,8 +49,8 @@ void SetupScene(const PluginLibrary& plugin, const Graphics& graphics);
 void RenderScene(const PluginLibrary& plugin, const Graphics& graphics);
 
 struct SceneRun {
-    long frames = -1;        // -1: until the window closes
-    int ticksPerFrame = -1;  // -1: real time at 60 ticks a second; 0 freezes the scene
+    long frames = -1;            // -1: until the window closes
+    int ticksPerFrame = -1;      // -1: real time at 60 ticks a second; 0 freezes the scene
     std::string screenshotPath;  // written after the last frame
     long resizeAtFrame = -1;     // as a user dragging the frame would
     int resizeWidth = 0;

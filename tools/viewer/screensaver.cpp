@@ -40,9 +40,12 @@ bool LoadBesideUs(HWND owner, PluginLibrary& plugin)
 {
     const std::string path = LibraryBesideProgram();
     std::string failure;
-    if (LoadPluginLibrary(path, plugin, failure)) return true;
-    Report(owner, "The screensaver cannot start: " + failure + ".\n\nChaosTrails.scr needs the ChaosTrails.dll of "
-                  "the same build beside it, in " + Folder(path) + ".");
+    if (LoadPluginLibrary(path, plugin, failure))
+        return true;
+    Report(owner, "The screensaver cannot start: " + failure +
+                      ".\n\nChaosTrails.scr needs the ChaosTrails.dll of "
+                      "the same build beside it, in " +
+                      Folder(path) + ".");
     return false;
 }
 
@@ -85,7 +88,8 @@ LRESULT CALLBACK ScreensaverProc(HWND window, UINT message, WPARAM first, LPARAM
         break;
     case WM_SYSCOMMAND:
         // A running screensaver does not start another one.
-        if (fullscreen && (first & 0xFFF0) == SC_SCREENSAVE) return 0;
+        if (fullscreen && (first & 0xFFF0) == SC_SCREENSAVE)
+            return 0;
         break;
     case WM_DESTROY:
         windowState.closed = true;
@@ -128,7 +132,8 @@ int Run(const PluginLibrary& plugin, HWND window, HWND owner, std::function<bool
     run.keepGoing = std::move(keepGoing);
     RunScene(plugin, graphics, windowState, run);
     ReleaseGraphics(graphics);
-    if (!windowState.closed) DestroyWindow(window);
+    if (!windowState.closed)
+        DestroyWindow(window);
     return 0;
 }
 
@@ -137,10 +142,11 @@ int RunFullscreen(const PluginLibrary& plugin)
     fullscreen = true;
     GetCursorPos(&mouseStart);
     // The primary monitor: its top left corner is the screen's origin.
-    HWND window = CreateWindowExA(WS_EX_TOPMOST, kWindowClass, kTitle, WS_POPUP | WS_VISIBLE, 0, 0,
-                                  GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
-    if (window != nullptr) SetForegroundWindow(window);
+    HWND window =
+        CreateWindowExA(WS_EX_TOPMOST, kWindowClass, kTitle, WS_POPUP | WS_VISIBLE, 0, 0, GetSystemMetrics(SM_CXSCREEN),
+                        GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (window != nullptr)
+        SetForegroundWindow(window);
     return Run(plugin, window, nullptr, nullptr);
 }
 
@@ -153,7 +159,8 @@ int RunPreview(const PluginLibrary& plugin, HWND parent)
     // The parent belongs to another program: it may go at any moment (its
     // children go with it), and when it is resized the preview follows.
     return Run(plugin, window, parent, [parent, window]() {
-        if (!IsWindow(parent)) return false;
+        if (!IsWindow(parent))
+            return false;
         RECT now;
         GetClientRect(parent, &now);
         if (now.right - now.left != windowState.clientWidth || now.bottom - now.top != windowState.clientHeight) {
@@ -177,26 +184,29 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
     case ScreensaverArguments::Mode::Settings: {
         HWND owner = window != nullptr ? window : GetForegroundWindow();
         PluginLibrary plugin;
-        if (!LoadBesideUs(owner, plugin)) return 1;
+        if (!LoadBesideUs(owner, plugin))
+            return 1;
         plugin.ConfigPlugin(owner);
         FreeLibrary(plugin.module);
         return 0;
     }
     case ScreensaverArguments::Mode::Preview:
-        if (!IsWindow(window)) return 1;  // the settings closed before the preview began
+        if (!IsWindow(window))
+            return 1;  // the settings closed before the preview began
         break;
     case ScreensaverArguments::Mode::Fullscreen:
         break;
     }
     PluginLibrary plugin;
-    if (!LoadBesideUs(arguments.mode == ScreensaverArguments::Mode::Preview ? window : nullptr, plugin)) return 1;
+    if (!LoadBesideUs(arguments.mode == ScreensaverArguments::Mode::Preview ? window : nullptr, plugin))
+        return 1;
     if (!RegisterWindowClass()) {
-        Report(nullptr, "The screensaver cannot register its window class (error " + std::to_string(GetLastError()) +
-                            ").");
+        Report(nullptr,
+               "The screensaver cannot register its window class (error " + std::to_string(GetLastError()) + ").");
         return 1;
     }
-    const int status = arguments.mode == ScreensaverArguments::Mode::Preview ? RunPreview(plugin, window)
-                                                                             : RunFullscreen(plugin);
+    const int status =
+        arguments.mode == ScreensaverArguments::Mode::Preview ? RunPreview(plugin, window) : RunFullscreen(plugin);
     // The library goes last: the device resources went with FreePlugin.
     FreeLibrary(plugin.module);
     return status;

@@ -9,9 +9,11 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 // A window handle: decimal digits, not 0, no larger than a pointer.
 bool ParseWindow(const std::string& text, uintptr_t& window)
 {
-    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
     const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
-    if (value == 0 || value > UINTPTR_MAX) return false;
+    if (value == 0 || value > UINTPTR_MAX)
+        return false;
     window = static_cast<uintptr_t>(value);
     return true;
 }
@@ -22,8 +24,10 @@ ScreensaverArguments ParseScreensaverArguments(const std::string& commandLine)
 {
     ScreensaverArguments arguments;
     size_t at = 0;
-    while (at < commandLine.size() && IsSpace(commandLine[at])) ++at;
-    if (at == commandLine.size()) return arguments;  // no argument: the settings
+    while (at < commandLine.size() && IsSpace(commandLine[at]))
+        ++at;
+    if (at == commandLine.size())
+        return arguments;  // no argument: the settings
     if (commandLine[at] != '/' && commandLine[at] != '-') {
         arguments.mode = ScreensaverArguments::Mode::Invalid;
         arguments.problem = "unknown argument '" + commandLine.substr(at) + "'";
@@ -33,10 +37,13 @@ ScreensaverArguments ParseScreensaverArguments(const std::string& commandLine)
     const char letter = at + 1 < commandLine.size() ? commandLine[at + 1] : '\0';
     at = at + 2 < commandLine.size() ? at + 2 : commandLine.size();
     // The rest: an optional ':' or spaces, then the window, then nothing.
-    if (at < commandLine.size() && commandLine[at] == ':') ++at;
-    while (at < commandLine.size() && IsSpace(commandLine[at])) ++at;
+    if (at < commandLine.size() && commandLine[at] == ':')
+        ++at;
+    while (at < commandLine.size() && IsSpace(commandLine[at]))
+        ++at;
     size_t end = commandLine.size();
-    while (end > at && IsSpace(commandLine[end - 1])) --end;
+    while (end > at && IsSpace(commandLine[end - 1]))
+        --end;
     const std::string number = commandLine.substr(at, end - at);
 
     switch (letter) {

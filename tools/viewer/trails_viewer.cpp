@@ -57,11 +57,12 @@ void Fail(const char* format, ...)
 
 void PrintUsage()
 {
-    std::fputs("usage: trails-viewer [--dll PATH] [--size WxH] [--frames N] [--ticks-per-frame K]\n"
-               "                     [--screenshot FILE.png] [--resize-at FRAME WxH]\n"
-               "       trails-viewer [--dll PATH] --config\n"
-               "       trails-viewer [--dll PATH] [--size WxH] --cycles N\n",
-               stderr);
+    std::fputs(
+        "usage: trails-viewer [--dll PATH] [--size WxH] [--frames N] [--ticks-per-frame K]\n"
+        "                     [--screenshot FILE.png] [--resize-at FRAME WxH]\n"
+        "       trails-viewer [--dll PATH] --config\n"
+        "       trails-viewer [--dll PATH] [--size WxH] --cycles N\n",
+        stderr);
 }
 
 bool ParseSize(const char* text, int* width, int* height)
