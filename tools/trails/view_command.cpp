@@ -1,8 +1,9 @@
-// trails view: the scene live, hosted the way a wallpaper host hosts it: 60
-// ticks a second (or a fixed number a frame), a frame per display refresh
-// (at most 60 a second), and on a new window size a new device: FreePlugin, a
-// device of the new size, SetupPlugin with the new rectangle (which appends
-// another 2000 particles, as it does in a host).
+// trails view: the scene live, hosted the way a wallpaper host hosts it, on
+// the hosts' one schedule (tools/host_schedule.h): 60 ticks a second (or a
+// fixed number a frame), a frame per display refresh (at most 60 a second),
+// and on a new window size a new device: FreePlugin, a device of the new
+// size, SetupPlugin with the new rectangle (which appends another 2000
+// particles, as it does in a host).
 //
 // With OpenGL the device only keeps what the frame set (it rasterizes
 // nothing) and the GL presenter draws it again; otherwise the software device
@@ -20,6 +21,7 @@
 
 #include <sys/stat.h>
 
+#include "tools/host_schedule.h"
 #include "tools/trails/command_line.h"
 #include "tools/trails/hosted_scene.h"
 #include "tools/trails/png_writer.h"
@@ -30,11 +32,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const double ticksPerSecond = 60.0;
-const double frameInterval = 1.0 / 60.0;
-// A frame that took longer than this many ticks' worth of time does not make
-// the scene race to catch up; it slows down instead.
-const int maxTicksPerFrame = 8;
+// Without a display that paces the frames, at most this many a second.
+const double framesPerSecondCap = 60.0;
 
 volatile std::sig_atomic_t stopSignal = 0;
 void OnStopSignal(int signal) { stopSignal = signal; }
@@ -71,11 +70,6 @@ std::string SnapshotName()
         name = std::string("chaos-trails-") + stamp + "-" + std::to_string(n) + ".png";
     }
     return name;
-}
-
-double SecondsBetween(Clock::time_point from, Clock::time_point to)
-{
-    return std::chrono::duration<double>(to - from).count();
 }
 
 void SaveShown(ViewScreen& screen, const std::string& path)
@@ -118,30 +112,240 @@ struct FrameCosts {
     }
 };
 
-// Holds frames to 1/60 s where the present does not wait for the display.
-// Sleeps only when ahead of the schedule by more than a millisecond, so that a
-// present that does wait for a 60 Hz refresh never adds a sleep of its own.
-class FramePacer {
+// Seconds on the steady clock, as the schedule takes them.
+double Now() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
+
+// Sleeps until `due` (seconds on the steady clock) when that is more than a
+// millisecond away, so that a present that waits for the display never adds
+// a sleep of its own.
+void SleepUntil(double due)
+{
+    const double ahead = due - Now();
+    if (ahead > 0.001)
+        SDL_Delay(static_cast<Uint32>(ahead * 1000.0));
+}
+
+// What the user asked for between two frames.
+struct ViewEvents {
+    bool quit = false;
+    bool togglePause = false;
+    bool exposed = false;
+    bool snapshot = false;
+    bool sizeChanged = false;
+};
+
+// One run of the view: the scene, the screen and the schedule, and the loop
+// that ties them together.
+class ViewRun {
 public:
-    // After the frame that began at frameStart: sleeps until the next is due.
-    void Wait(Clock::time_point frameStart)
+    ViewRun(const ViewSettings& settings, ViewScreen& screen, const FrameSize& size)
+        : settings_(settings),
+          screen_(screen),
+          size_(size),
+          scene_(size.width, size.height),
+          schedule_(ScheduleSettings(settings)),
+          rasterize_(screen.NeedsRasterizedFrames())
     {
-        const Clock::duration interval =
-            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(frameInterval));
-        // The first frame, or one more than a frame late: the schedule starts
-        // again from it rather than rushing to catch up.
-        if (!started_ || frameStart - due_ > interval)
-            due_ = frameStart;
-        started_ = true;
-        due_ += interval;
-        const double ahead = SecondsBetween(Clock::now(), due_);
-        if (ahead > 0.001)
-            SDL_Delay(static_cast<Uint32>(ahead * 1000.0));
+        seed_ = SeedNow();
+        scene_.Setup(seed_);
+    }
+
+    uint32_t Seed() const { return seed_; }
+    uint32_t ParticleCount() const { return scene_.ParticleCount(); }
+
+    // Until Esc, the window closing, a stop signal or the last frame.
+    // False when the window we draw into went away.
+    bool Run()
+    {
+        started_ = Now();
+        titleShown_ = started_;
+        while (stopSignal == 0) {
+            ViewEvents events = ReadEvents();
+            if (events.quit || stopSignal != 0)
+                break;
+            FrameSize wanted = size_;
+            if (!WantedSize(events, wanted))
+                return false;
+            if (events.togglePause)
+                TogglePause();
+            FollowSize(wanted);
+            if (schedule_.Paused() && !needFrame_) {
+                ShowPaused(events);
+                continue;
+            }
+            if (DrawFrame(events.snapshot))
+                break;
+        }
+        return true;
+    }
+
+    void PrintReport() const
+    {
+        const double seconds = Now() - started_;
+        std::printf("trails view: %llu frames and %llu ticks in %.2f s (%.1f frames/s)\n",
+                    static_cast<unsigned long long>(schedule_.FramesDrawn()),
+                    static_cast<unsigned long long>(schedule_.TicksRun()), seconds,
+                    seconds > 0.0 ? static_cast<double>(schedule_.FramesDrawn()) / seconds : 0.0);
+        if (settings_.frames != 0)
+            std::printf("trails view: %s\n", costs_.Report().c_str());
     }
 
 private:
-    bool started_ = false;
-    Clock::time_point due_;
+    static HostScheduleSettings ScheduleSettings(const ViewSettings& settings)
+    {
+        HostScheduleSettings schedule;
+        schedule.ticksPerFrame = settings.ticksPerFrame;
+        schedule.frames = settings.frames;
+        schedule.framesPerSecond = framesPerSecondCap;
+        return schedule;
+    }
+
+    // Without --seed every set-up takes the calendar time, as SetupPlugin does.
+    uint32_t SeedNow() const
+    {
+        return settings_.seedGiven ? settings_.seed : static_cast<uint32_t>(std::time(nullptr));
+    }
+
+    // While paused nothing moves: sleeps until something happens.
+    ViewEvents ReadEvents()
+    {
+        ViewEvents events;
+        SDL_Event event;
+        const bool idle = schedule_.Paused() && !needFrame_;
+        bool haveEvent = idle ? SDL_WaitEventTimeout(&event, 250) != 0 : SDL_PollEvent(&event) != 0;
+        while (haveEvent) {
+            if (event.type == SDL_QUIT) {
+                events.quit = true;
+            } else if (event.type == SDL_KEYDOWN && event.key.repeat == 0) {
+                const SDL_Keycode key = event.key.keysym.sym;
+                events.quit |= key == SDLK_ESCAPE;
+                events.togglePause ^= key == SDLK_SPACE;
+                events.snapshot |= key == SDLK_s;
+            } else if (event.type == SDL_WINDOWEVENT) {
+                events.sizeChanged |= event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED;
+                events.exposed |= event.window.event == SDL_WINDOWEVENT_EXPOSED;
+            }
+            haveEvent = SDL_PollEvent(&event) != 0;
+        }
+        return events;
+    }
+
+    // Someone else's window: its size every frame (a round trip to X), which
+    // also tells, before anything is drawn into it, that it has gone.
+    bool WantedSize(const ViewEvents& events, FrameSize& wanted)
+    {
+        if (screen_.Embedded())
+            return screen_.CurrentSize(wanted);
+        if (events.sizeChanged)
+            screen_.CurrentSize(wanted);
+        return true;
+    }
+
+    void TogglePause()
+    {
+        if (schedule_.Paused())
+            schedule_.Resume(Now());
+        else
+            schedule_.Pause(Now());
+        titleDirty_ = true;
+    }
+
+    // A drag sends many sizes; only the last one gets a device. A new device
+    // means a new set-up, as in a host.
+    void FollowSize(const FrameSize& wanted)
+    {
+        if ((wanted.width == size_.width && wanted.height == size_.height) || wanted.width < 1 || wanted.height < 1)
+            return;
+        size_ = wanted;
+        seed_ = SeedNow();
+        scene_.Recreate(size_.width, size_.height, seed_);
+        std::printf("trails view: new device %dx%d, seed %u, %u particles\n", size_.width, size_.height, seed_,
+                    scene_.ParticleCount());
+        std::fflush(stdout);
+        needFrame_ = true;
+        titleDirty_ = true;
+    }
+
+    // The device still holds the last frame: shown again when the window
+    // needs it or a snapshot was asked for.
+    void ShowPaused(const ViewEvents& events)
+    {
+        if (events.exposed || events.snapshot) {
+            screen_.Show(scene_);
+            if (events.snapshot)
+                SaveShown(screen_, SnapshotName());
+            screen_.Present();
+        }
+        if (titleDirty_) {
+            screen_.SetTitle("Chaos Trails - paused (Space resumes)");
+            titleDirty_ = false;
+        }
+    }
+
+    // The ticks the schedule owes, one frame, shown and presented. True when
+    // it was the last frame of the run.
+    bool DrawFrame(bool snapshot)
+    {
+        const double frameStart = Now();
+        const uint32_t ticks = schedule_.TicksBeforeFrame(frameStart);
+        for (uint32_t tick = 0; tick < ticks; ++tick)
+            scene_.Tick();
+        costs_.tickCount += ticks;
+        const double ticked = Now();
+        scene_.Frame(rasterize_);
+        const double framed = Now();
+        needFrame_ = false;
+        const bool last = schedule_.FrameDrawn();
+        screen_.Show(scene_);
+        if (snapshot)
+            SaveShown(screen_, SnapshotName());
+        if (last && !settings_.screenshotPath.empty())
+            SaveShown(screen_, settings_.screenshotPath);
+        const double shown = Now();
+        screen_.Present();
+        const double frameEnd = Now();
+        costs_.ticks += ticked - frameStart;
+        costs_.frame += framed - ticked;
+        costs_.Add(screen_.LastShowTimes());
+        costs_.present += frameEnd - shown;
+        ++costs_.frames;
+        if (schedule_.FramesDrawn() == settings_.resizeAtFrame)
+            screen_.RequestSize(settings_.resizeTo);
+        ++framesSinceTitle_;
+        UpdateTitle(frameEnd);
+        if (!last)
+            SleepUntil(schedule_.NextFrameDue(frameStart));
+        return last;
+    }
+
+    void UpdateTitle(double now)
+    {
+        const double sinceTitle = now - titleShown_;
+        if (!titleDirty_ && sinceTitle < 0.5)
+            return;
+        char title[160];
+        std::snprintf(title, sizeof title, "Chaos Trails - %dx%d - %.1f frames/s - %u particles%s", size_.width,
+                      size_.height, sinceTitle > 0.0 ? framesSinceTitle_ / sinceTitle : 0.0, scene_.ParticleCount(),
+                      schedule_.Paused() ? " - paused" : "");
+        screen_.SetTitle(title);
+        titleShown_ = now;
+        framesSinceTitle_ = 0;
+        titleDirty_ = false;
+    }
+
+    const ViewSettings& settings_;
+    ViewScreen& screen_;
+    FrameSize size_;
+    HostedScene scene_;
+    HostSchedule schedule_;
+    const bool rasterize_;
+    uint32_t seed_ = 0;
+    FrameCosts costs_;
+    double started_ = 0.0;
+    double titleShown_ = 0.0;
+    int framesSinceTitle_ = 0;
+    bool needFrame_ = true;  // a frame is due even while paused (new device)
+    bool titleDirty_ = true;
 };
 
 }  // namespace
@@ -152,10 +356,6 @@ int RunViewCommand(int argc, char** argv)
     if (!settings.screenshotPath.empty())
         CheckOutputWritable(settings.screenshotPath);
     const ViewTarget target = ChooseViewTarget(settings, std::getenv("XSCREENSAVER_WINDOW"));
-    // Without --seed every set-up takes the calendar time, as SetupPlugin does.
-    auto seedNow = [&settings]() {
-        return settings.seedGiven ? settings.seed : static_cast<uint32_t>(std::time(nullptr));
-    };
 
     stopSignal = 0;
     CatchStopSignals();
@@ -163,162 +363,12 @@ int RunViewCommand(int argc, char** argv)
     FrameSize size;
     if (!screen.CurrentSize(size))
         throw std::runtime_error("the window went away");
-    HostedScene scene(size.width, size.height);
-    uint32_t seed = seedNow();
-    scene.Setup(seed);
-    const bool rasterize = screen.NeedsRasterizedFrames();
+    ViewRun run(settings, screen, size);
     std::printf("trails view: seed %u, %dx%d, %u particles, renderer %s; Space pauses, S saves a PNG, Esc quits\n",
-                seed, size.width, size.height, scene.ParticleCount(), screen.Description().c_str());
+                run.Seed(), size.width, size.height, run.ParticleCount(), screen.Description().c_str());
     std::fflush(stdout);
-
-    const Clock::time_point started = Clock::now();
-    uint64_t ticksRun = 0;
-    Clock::time_point lastFrame = started;
-    Clock::time_point titleShown = started;
-    double ticksOwed = 0.0;
-    int framesSinceTitle = 0;
-    uint32_t framesDrawn = 0;  // RenderSceneOnScreen calls
-    FrameCosts costs;
-    FramePacer pacer;
-    bool paused = false;
-    bool needFrame = true;  // a frame is due even while paused (new device)
-    bool running = true;
-    bool titleDirty = true;
-    bool windowGone = false;
-
-    while (running && stopSignal == 0) {
-        FrameSize wanted = size;
-        bool exposed = false;
-        bool snapshot = false;
-        SDL_Event event;
-        // While paused nothing moves: sleep until something happens.
-        bool haveEvent = paused && !needFrame ? SDL_WaitEventTimeout(&event, 250) != 0 : SDL_PollEvent(&event) != 0;
-        while (haveEvent) {
-            if (event.type == SDL_QUIT) {
-                running = false;
-            } else if (event.type == SDL_KEYDOWN && event.key.repeat == 0) {
-                switch (event.key.keysym.sym) {
-                case SDLK_ESCAPE:
-                    running = false;
-                    break;
-                case SDLK_SPACE:
-                    paused = !paused;
-                    titleDirty = true;
-                    break;
-                case SDLK_s:
-                    snapshot = true;
-                    break;
-                default:
-                    break;
-                }
-            } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-                screen.CurrentSize(wanted);
-            } else if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_EXPOSED) {
-                exposed = true;
-            }
-            haveEvent = SDL_PollEvent(&event) != 0;
-        }
-        if (!running || stopSignal != 0)
-            break;
-        // Someone else's window: its size every frame (a round trip to X),
-        // which also tells, before anything is drawn into it, that it has gone.
-        if (screen.Embedded()) {
-            if (!screen.CurrentSize(wanted)) {
-                windowGone = true;
-                break;
-            }
-        }
-
-        // A drag sends many sizes; only the last one gets a device.
-        if ((wanted.width != size.width || wanted.height != size.height) && wanted.width >= 1 && wanted.height >= 1) {
-            size = wanted;
-            seed = seedNow();
-            scene.Recreate(size.width, size.height, seed);
-            std::printf("trails view: new device %dx%d, seed %u, %u particles\n", size.width, size.height, seed,
-                        scene.ParticleCount());
-            std::fflush(stdout);
-            needFrame = true;
-            titleDirty = true;
-        }
-
-        const Clock::time_point frameStart = Clock::now();
-        if (paused && !needFrame) {
-            lastFrame = frameStart;  // no ticks owed for the pause
-            if (exposed || snapshot) {
-                // The device still holds the last frame: show it again.
-                screen.Show(scene);
-                if (snapshot)
-                    SaveShown(screen, SnapshotName());
-                screen.Present();
-            }
-            if (titleDirty) {
-                screen.SetTitle("Chaos Trails - paused (Space resumes)");
-                titleDirty = false;
-            }
-            continue;
-        }
-
-        if (!paused) {
-            uint32_t ticksNow = settings.ticksPerFrame;
-            if (ticksNow == 0) {
-                ticksOwed += SecondsBetween(lastFrame, frameStart) * ticksPerSecond;
-                if (framesDrawn == 0)
-                    ticksOwed = 1.0;
-                if (ticksOwed > maxTicksPerFrame)
-                    ticksOwed = maxTicksPerFrame;
-                ticksNow = static_cast<uint32_t>(ticksOwed);
-                ticksOwed -= ticksNow;
-            }
-            for (uint32_t tick = 0; tick < ticksNow; ++tick)
-                scene.Tick();
-            ticksRun += ticksNow;
-            costs.tickCount += ticksNow;
-        }
-        lastFrame = frameStart;
-        const Clock::time_point ticked = Clock::now();
-        scene.Frame(rasterize);
-        const Clock::time_point framed = Clock::now();
-        needFrame = false;
-        ++framesDrawn;
-        screen.Show(scene);
-        const bool last = settings.frames != 0 && framesDrawn >= settings.frames;
-        if (snapshot)
-            SaveShown(screen, SnapshotName());
-        if (last && !settings.screenshotPath.empty())
-            SaveShown(screen, settings.screenshotPath);
-        const Clock::time_point shown = Clock::now();
-        screen.Present();
-        const Clock::time_point frameEnd = Clock::now();
-        costs.ticks += SecondsBetween(frameStart, ticked);
-        costs.frame += SecondsBetween(ticked, framed);
-        costs.Add(screen.LastShowTimes());
-        costs.present += SecondsBetween(shown, frameEnd);
-        ++costs.frames;
-        if (last)
-            running = false;
-        if (framesDrawn == settings.resizeAtFrame)
-            screen.RequestSize(settings.resizeTo);
-
-        ++framesSinceTitle;
-        const double sinceTitle = SecondsBetween(titleShown, frameEnd);
-        if (titleDirty || sinceTitle >= 0.5) {
-            char title[160];
-            std::snprintf(title, sizeof title, "Chaos Trails - %dx%d - %.1f frames/s - %u particles%s", size.width,
-                          size.height, sinceTitle > 0.0 ? framesSinceTitle / sinceTitle : 0.0, scene.ParticleCount(),
-                          paused ? " - paused" : "");
-            screen.SetTitle(title);
-            titleShown = frameEnd;
-            framesSinceTitle = 0;
-            titleDirty = false;
-        }
-        pacer.Wait(frameStart);
-    }
-    const double seconds = SecondsBetween(started, Clock::now());
-    if (windowGone)
+    if (!run.Run())
         std::printf("trails view: the window went away\n");
-    std::printf("trails view: %u frames and %llu ticks in %.2f s (%.1f frames/s)\n", framesDrawn,
-                static_cast<unsigned long long>(ticksRun), seconds, seconds > 0.0 ? framesDrawn / seconds : 0.0);
-    if (settings.frames != 0)
-        std::printf("trails view: %s\n", costs.Report().c_str());
+    run.PrintReport();
     return 0;
 }

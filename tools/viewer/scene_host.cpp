@@ -5,14 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/host_schedule.h"
 #include "tools/viewer/png_encoder.h"
 
 namespace {
-
-const int ticksPerSecond = 60;
-// A host that falls behind (a slow frame, a debugger) catches up at most this
-// many ticks in one frame rather than spiralling.
-const int maxCatchUpTicks = 30;
 
 const char* DepthFormatName(D3DFORMAT format) { return format == D3DFMT_D24S8 ? "D24S8" : "D16"; }
 
@@ -225,8 +221,10 @@ int RunScene(const PluginLibrary& plugin, Graphics& graphics, HostWindow& window
     LARGE_INTEGER start;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    long long ticksDone = 0;
-    long frame = 0;
+    HostScheduleSettings scheduleSettings;
+    scheduleSettings.ticksPerFrame = options.ticksPerFrame;
+    scheduleSettings.frames = options.frames;
+    HostSchedule schedule(scheduleSettings);
     bool resizeAsked = false;
     int exitCode = 0;
 
@@ -234,7 +232,8 @@ int RunScene(const PluginLibrary& plugin, Graphics& graphics, HostWindow& window
         if (options.keepGoing && !options.keepGoing()) {
             break;
         }
-        if (options.resizeAtFrame >= 0 && frame == options.resizeAtFrame && !resizeAsked) {
+        if (options.resizeAtFrame >= 0 && schedule.FramesDrawn() == static_cast<uint64_t>(options.resizeAtFrame) &&
+            !resizeAsked) {
             // As a user dragging the frame would: the window changes, WM_SIZE
             // reports it, and the loop below resets the device.
             RECT frameRect = {0, 0, options.resizeWidth, options.resizeHeight};
@@ -258,29 +257,15 @@ int RunScene(const PluginLibrary& plugin, Graphics& graphics, HostWindow& window
             }
         }
 
-        if (options.ticksPerFrame >= 0) {
-            for (int tick = 0; tick < options.ticksPerFrame; ++tick) {
-                plugin.UpdateScene();
-            }
-        } else {
-            LARGE_INTEGER now;
-            QueryPerformanceCounter(&now);
-            const long long ticksDue =
-                static_cast<long long>((Seconds(now, frequency) - Seconds(start, frequency)) * ticksPerSecond);
-            int ticksNow = 0;
-            while (ticksDone < ticksDue && ticksNow < maxCatchUpTicks) {
-                plugin.UpdateScene();
-                ++ticksDone;
-                ++ticksNow;
-            }
-            if (ticksDone < ticksDue) {
-                ticksDone = ticksDue;  // the backlog beyond the cap is dropped
-            }
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        const uint32_t ticks = schedule.TicksBeforeFrame(Seconds(now, frequency));
+        for (uint32_t tick = 0; tick < ticks; ++tick) {
+            plugin.UpdateScene();
         }
 
         RenderScene(plugin, graphics);
-        ++frame;
-        const bool lastFrame = options.frames >= 0 && frame >= options.frames;
+        const bool lastFrame = schedule.FrameDrawn();
         if (lastFrame && !options.screenshotPath.empty()) {
             int width = 0;
             int height = 0;
@@ -307,6 +292,6 @@ int RunScene(const PluginLibrary& plugin, Graphics& graphics, HostWindow& window
     LARGE_INTEGER end;
     QueryPerformanceCounter(&end);
     const double seconds = Seconds(end, frequency) - Seconds(start, frequency);
-    std::printf("frames: %ld in %.2f s\n", frame, seconds);
+    std::printf("frames: %llu in %.2f s\n", static_cast<unsigned long long>(schedule.FramesDrawn()), seconds);
     return exitCode;
 }

@@ -1,6 +1,7 @@
 // Hosting the plug-in on a real Direct3D 9 device, the way wallpaper hosts
 // drive scene plug-ins: a device on a window, SetupPlugin with the client
-// rectangle, UpdateScene at 60 ticks a second (or K per frame),
+// rectangle, UpdateScene on the hosts' one schedule (tools/host_schedule.h:
+// 60 ticks a second, or K per frame),
 // RenderSceneOnScreen and Present every frame, FreePlugin at the end. A
 // resize or a lost device is answered with FreePlugin, Reset and SetupPlugin:
 // the plug-in's dynamic textures live in the default pool, which Reset
@@ -11,6 +12,7 @@
 
 #include <d3d9.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -49,8 +51,8 @@ void SetupScene(const PluginLibrary& plugin, const Graphics& graphics);
 void RenderScene(const PluginLibrary& plugin, const Graphics& graphics);
 
 struct SceneRun {
-    long frames = -1;            // -1: until the window closes
-    int ticksPerFrame = -1;      // -1: real time at 60 ticks a second; 0 freezes the scene
+    uint64_t frames = 0;         // 0: until the window closes
+    uint32_t ticksPerFrame = 0;  // 0: real time at 60 ticks a second
     std::string screenshotPath;  // written after the last frame
     long resizeAtFrame = -1;     // as a user dragging the frame would
     int resizeWidth = 0;

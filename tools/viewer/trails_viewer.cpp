@@ -111,14 +111,15 @@ Options ParseOptions(int argc, char** argv)
                 Fail("--size wants WIDTHxHEIGHT, got '%s'", argv[i]);
             }
         } else if (arg == "--frames") {
-            if (!ParseCount(argv[++i], 1, &options.frames)) {
+            if (!ParseCount(argv[++i], 1, &count)) {
                 Fail("--frames wants a count of at least 1, got '%s'", argv[i]);
             }
+            options.frames = static_cast<uint64_t>(count);
         } else if (arg == "--ticks-per-frame") {
-            if (!ParseCount(argv[++i], 0, &count) || count > 100000) {
-                Fail("--ticks-per-frame wants a count from 0 to 100000, got '%s'", argv[i]);
+            if (!ParseCount(argv[++i], 1, &count) || count > 10000) {
+                Fail("--ticks-per-frame wants a count from 1 to 10000, got '%s'", argv[i]);
             }
-            options.ticksPerFrame = static_cast<int>(count);
+            options.ticksPerFrame = static_cast<uint32_t>(count);
         } else if (arg == "--screenshot") {
             options.screenshotPath = argv[++i];
         } else if (arg == "--cycles") {
@@ -137,10 +138,10 @@ Options ParseOptions(int argc, char** argv)
             Fail("unknown option '%s'", arg.c_str());
         }
     }
-    if (!options.screenshotPath.empty() && options.frames < 0) {
+    if (!options.screenshotPath.empty() && options.frames == 0) {
         Fail("--screenshot needs --frames: the picture is taken after the last frame");
     }
-    if (options.config && (options.cycles >= 0 || options.frames >= 0)) {
+    if (options.config && (options.cycles >= 0 || options.frames != 0)) {
         Fail("--config shows the dialog only; it takes no --frames or --cycles");
     }
     return options;
