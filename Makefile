@@ -1,49 +1,57 @@
 # Thin driver over CMake's presets.
-#   make demo     installs what is missing, builds, renders a still and a video
+#   make demo     installs what is missing, builds trails, renders a still and a video
 #   make check    installs what is missing, builds every preset, runs every test
+#   make deps     installs the Debian packages that are missing (as root)
+#   make          the native build alone (no root needed when the packages are there)
 #   make windows  the 32-bit Windows DLL, tool and test programs
 #   make bench    the benchmarks of this tree (not part of check)
-#   make bench-compare  the benchmarks side by side with the baseline, 24c5995
+#   make bench-compare BASE=COMMIT  the same benchmarks side by side with an older commit
 #   make fuzz     the fuzzer for ten minutes (check runs it for one)
 JOBS ?= 2
 BUILD := build
 
-.PHONY: all deps native asan o0 windows fuzz-build check demo bench bench-compare fuzz clean
+.PHONY: all deps native asan o0 windows fuzz-build builds check demo bench bench-compare fuzz clean
 
 all: native
 
+# The only target that asks apt for anything; demo and check start with it.
 deps:
 	@scripts/install-deps
 
-native: deps
+native:
 	cmake --preset native -G Ninja >/dev/null
 	cmake --build --preset native -j $(JOBS)
 
-asan: deps
+asan:
 	cmake --preset native-asan -G Ninja >/dev/null
 	cmake --build --preset native-asan -j $(JOBS)
 
-o0: deps
+o0:
 	cmake --preset native-o0 -G Ninja >/dev/null
 	cmake --build --preset native-o0 -j $(JOBS) --target trails
 
-windows: deps
+windows:
 	cmake --preset windows -G Ninja >/dev/null
 	cmake --build --preset windows -j $(JOBS)
 
 # The fuzzer (clang, libFuzzer, ASan, UBSan), built ahead of its timed run.
-fuzz-build: deps
+fuzz-build:
 	cmake -S fuzz -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 
-# The sanitizer run first (without the OpenGL tests: Mesa is noisy under the
-# sanitizers); the release run last, with the cross-build checks (Windows
-# under Wine, -O0 against release) and the bounded fuzz run. Its last lines
-# name the checks that were skipped, and why Wine did not run.
-check: native asan o0 windows fuzz-build
+builds: native asan o0 windows fuzz-build
+
+# The sanitizer run first; the release run last, with the cross-build checks
+# (Windows under Wine, -O0 against release) and the bounded fuzz run. Its last
+# lines name the checks that were skipped, and why Wine did not run.
+check: deps
+	@$(MAKE) --no-print-directory builds
 	@scripts/run-checks $(JOBS)
 
-demo: native
+# Only what the demo runs: the trails tool.
+demo: deps
+	cmake --preset native -G Ninja >/dev/null
+	cmake --build --preset native -j $(JOBS) --target trails
 	@mkdir -p out
 	$(BUILD)/native/tools/trails render --out out/chaos-trails.png
 	$(BUILD)/native/tools/trails render --seconds 10 --out out/chaos-trails.mp4
@@ -52,13 +60,14 @@ demo: native
 bench: native
 	$(BUILD)/native/bench/chaostrails_bench
 
-# Builds the baseline's tree (a worktree in build/baseline-src) and the same
-# benchmarks against it, runs both builds in turn, and times the tick+frame
-# pair through trails dump; see bench/side-by-side.sh.
-bench-compare: deps
-	JOBS=$(JOBS) bench/side-by-side.sh
+# BASE: the commit to compare with (default: the one before HEAD). Its tree's
+# libraries are built in a worktree, with this tree's benchmark sources; see
+# bench/compare.sh.
+BASE ?= HEAD~1
+bench-compare:
+	JOBS=$(JOBS) bench/compare.sh $(BASE)
 
-fuzz: deps
+fuzz:
 	fuzz/run-fuzz.sh 600
 
 clean:

@@ -1,4 +1,4 @@
-// Google Benchmark glue shared by chaostrails_bench and halo_study: running
+// Google Benchmark glue of chaostrails_bench: running
 // one of the bodies of bodies.h as a benchmark (its untimed step, if any,
 // with the timing paused before every timed iteration), and a reporter that
 // keeps each benchmark's least CPU time.

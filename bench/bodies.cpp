@@ -45,9 +45,9 @@ void NotePrepared(const SceneConfig& config)
 
 class TickBody : public BenchBody {
 public:
-    TickBody(int particleCount, int family, bool headline)
+    TickBody(int particleCount, int family)
         : BenchBody("Tick/particles:" + std::to_string(particleCount) + "/family:" + std::to_string(family),
-                    BodyUnit::Microseconds, headline),
+                    BodyUnit::Microseconds),
           config_{particleCount / ParticlesPerSetupOfTree(), family, false}
     {}
     void Prepare() override { PrepareScene(config_); }
@@ -108,8 +108,8 @@ inline void KeepResult(const void* data) { asm volatile("" : : "r"(data) : "memo
 
 class TickFloorBody : public BenchBody {
 public:
-    TickFloorBody(int family, bool headline)
-        : BenchBody("TickFloor/family:" + std::to_string(family), BodyUnit::Microseconds, headline), family_(family)
+    TickFloorBody(int family)
+        : BenchBody("TickFloor/family:" + std::to_string(family), BodyUnit::Microseconds), family_(family)
     {}
     void Prepare() override
     {
@@ -144,8 +144,8 @@ private:
 
 class FrameBody : public BenchBody {
 public:
-    FrameBody(int particleCount, bool headline)
-        : BenchBody("Frame/particles:" + std::to_string(particleCount), BodyUnit::Microseconds, headline),
+    FrameBody(int particleCount)
+        : BenchBody("Frame/particles:" + std::to_string(particleCount), BodyUnit::Microseconds),
           config_{particleCount / ParticlesPerSetupOfTree(), -1, true}
     {}
     void Prepare() override { PrepareScene(config_); }
@@ -168,8 +168,8 @@ size_t TextureBytes(IDirect3DTexture9* texture)
 // empties the caches before each run.
 class FrameFloorBody : public BenchBody {
 public:
-    FrameFloorBody(bool evictFirst, bool headline)
-        : BenchBody(evictFirst ? "FrameFloorFromMemory" : "FrameFloor", BodyUnit::Microseconds, headline),
+    FrameFloorBody(bool evictFirst)
+        : BenchBody(evictFirst ? "FrameFloorFromMemory" : "FrameFloor", BodyUnit::Microseconds),
           evictFirst_(evictFirst)
     {}
     void Prepare() override
@@ -204,8 +204,8 @@ private:
 
 class SimulatedSecondBody : public BenchBody {
 public:
-    explicit SimulatedSecondBody(bool headline)
-        : BenchBody("SimulatedSecond", BodyUnit::Milliseconds, headline), config_{1, -1, true}
+    SimulatedSecondBody()
+        : BenchBody("SimulatedSecond", BodyUnit::Milliseconds), config_{1, -1, true}
     {}
     void Prepare() override { PrepareScene(config_); }
     void Iterate() override
@@ -273,16 +273,16 @@ std::vector<std::unique_ptr<BenchBody>> MakeEntryPointBodies()
 {
     std::vector<std::unique_ptr<BenchBody>> bodies;
     for (int family = 0; family < familyCount; ++family) {
-        bodies.emplace_back(new TickBody(2000, family, family == headlineFamily));
-        bodies.emplace_back(new TickFloorBody(family, family == headlineFamily));
+        bodies.emplace_back(new TickBody(2000, family));
+        bodies.emplace_back(new TickFloorBody(family));
     }
-    bodies.emplace_back(new TickBody(4000, headlineFamily, false));
-    bodies.emplace_back(new TickBody(8000, headlineFamily, true));
-    bodies.emplace_back(new FrameFloorBody(false, true));
-    bodies.emplace_back(new FrameBody(2000, true));
-    bodies.emplace_back(new SimulatedSecondBody(true));
-    bodies.emplace_back(new FrameFloorBody(true, false));
-    bodies.emplace_back(new FrameBody(8000, true));
+    bodies.emplace_back(new TickBody(4000, headlineFamily));
+    bodies.emplace_back(new TickBody(8000, headlineFamily));
+    bodies.emplace_back(new FrameFloorBody(false));
+    bodies.emplace_back(new FrameBody(2000));
+    bodies.emplace_back(new SimulatedSecondBody());
+    bodies.emplace_back(new FrameFloorBody(true));
+    bodies.emplace_back(new FrameBody(8000));
     return bodies;
 }
 

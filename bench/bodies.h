@@ -1,11 +1,8 @@
 // The benchmark bodies at the level of the entry points: what a host's calls
 // cost (ticks, frames, one simulated second), the floors they are held
-// against, and the resident memory of a set-up. Shared by the Google
-// Benchmark program (chaostrails_bench.cpp) and our own timing harness
-// (harness_main.cpp, for the Windows build, which has no Google Benchmark),
-// and built against the current tree and against the baseline alike: they
-// reach the scene only through the entry points, the software device and
-// scene_access.h.
+// against, and the resident memory of a set-up. They reach the scene only
+// through the entry points, the software device and scene_access.h, so the
+// same sources also build against an older commit's tree (bench/compare.sh).
 //
 //  Tick/particles:N/family:F   UpdateScene in steady state: N particles (one
 //                              set-up per 2000), map family F held for the
@@ -46,16 +43,13 @@ enum class BodyUnit { Microseconds, Milliseconds };
 
 class BenchBody {
 public:
-    BenchBody(std::string name, BodyUnit unit, bool headline) : name_(std::move(name)), unit_(unit), headline_(headline)
-    {}
+    BenchBody(std::string name, BodyUnit unit) : name_(std::move(name)), unit_(unit) {}
     virtual ~BenchBody() = default;
     BenchBody(const BenchBody&) = delete;
     BenchBody& operator=(const BenchBody&) = delete;
 
     const std::string& Name() const { return name_; }
     BodyUnit Unit() const { return unit_; }
-    // In the harness's default selection.
-    bool Headline() const { return headline_; }
 
     // Untimed, once before the iterations of a run.
     virtual void Prepare() {}
@@ -70,7 +64,6 @@ public:
 private:
     std::string name_;
     BodyUnit unit_;
-    bool headline_;
 };
 
 // Every entry-point-level body, in an order that lets consecutive bodies
@@ -104,8 +97,8 @@ struct MemoryReading {
     long deviceTextureKb;  // texel memory of the stand-in device's two textures
 };
 
-// The process's resident memory in kilobytes (VmRSS on Linux, the working set
-// on Windows); -1 when it cannot be read.
+// The process's resident memory in kilobytes (VmRSS); -1 when it cannot be
+// read.
 long ResidentKilobytes();
 
 // Must come before anything else runs the scene in this process, so that the

@@ -1,13 +1,13 @@
 // chaostrails_bench: the entry-point-level bodies of bodies.h under Google
-// Benchmark, with the targets this build can check on its own printed after
-// the table. `make bench` runs it for the current tree alone; side-by-side.sh
-// builds the same source against the baseline (commit 24c5995) too and puts
-// the two side by side, which the ratios to the baseline need.
+// Benchmark, with the figures this build gives on its own printed after the
+// table. `make bench` runs it for this tree; `make bench-compare BASE=COMMIT`
+// (bench/compare.sh) builds the same sources against an older tree too and
+// puts the two side by side.
 //
 // Times are CPU time of the benchmark thread, so that other work on a shared
 // machine does not inflate them. Before the benchmarks, the resident memory
 // of one set-up is read (MeasureResidentMemory); it is also written into the
-// JSON output's context, for side-by-side.sh.
+// JSON output's context, for compare.sh.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -25,7 +25,7 @@
 
 namespace {
 
-// The targets that need no baseline.
+// What the scene must stay within, measured by one build alone.
 const double simulatedSecondShareTarget = 20.0;  // percent of one core, 64-bit native build
 const double eightThousandTarget = 4.2;          // x the 2000-particle cost
 const int headlineFamily = 1;
@@ -67,8 +67,7 @@ void PrintInformation(const char* what, double numerator, double denominator)
 
 void PrintSummary(const LeastTimeReporter& results, const MemoryReading& memory)
 {
-    std::printf("\nMachine: %ld cores online, %s; tree: %s\n", sysconf(_SC_NPROCESSORS_ONLN), CpuModel().c_str(),
-                SceneAccessTreeName());
+    std::printf("\nMachine: %ld cores online, %s\n", sysconf(_SC_NPROCESSORS_ONLN), CpuModel().c_str());
     std::printf("Targets this build checks alone (CPU time, least of the repetitions):\n");
     const double second = results.Seconds("SimulatedSecond");
     if (second >= 0.0) {
@@ -82,10 +81,7 @@ void PrintSummary(const LeastTimeReporter& results, const MemoryReading& memory)
                 eightThousandTarget);
     PrintTarget("frame(8000) / frame(2000)", results.Seconds("Frame/particles:8000"),
                 results.Seconds("Frame/particles:2000"), eightThousandTarget);
-    std::printf(
-        "  The targets against the baseline (frame <= 0.6 x, the tick+frame pair through trails dump\n"
-        "  <= 0.75 x, ticks no slower, resident memory not above) need both builds in one run:\n"
-        "  `make bench-compare`.\n");
+    std::printf("  Ratios to an older commit need both builds in one run: `make bench-compare BASE=COMMIT`.\n");
 
     std::printf("Against the floors (no target):\n");
     PrintInformation("frame(2000) / frame floor", results.Seconds("Frame/particles:2000"),
@@ -134,9 +130,9 @@ bool TakeFlag(int& argc, char** argv, const char* flag)
 
 }  // namespace
 
-// --skip_memory leaves the resident memory out: side-by-side.sh runs the
+// --skip_memory leaves the resident memory out: compare.sh runs the
 // benchmarks in several short processes and reads the memory in only one
-// of them, as its set-up is the one the frames want anyway.
+// of them.
 int main(int argc, char** argv)
 {
     MemoryReading memory = {-1, -1, -1, -1};
@@ -148,7 +144,6 @@ int main(int argc, char** argv)
         benchmark::AddCustomContext("resident_kb_after_running", std::to_string(memory.afterRunningKb));
         benchmark::AddCustomContext("device_texture_kb", std::to_string(memory.deviceTextureKb));
     }
-    benchmark::AddCustomContext("tree", SceneAccessTreeName());
 
     std::vector<std::unique_ptr<BenchBody>> bodies = MakeEntryPointBodies();
     for (const std::unique_ptr<BenchBody>& body : bodies) {

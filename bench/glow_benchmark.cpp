@@ -1,6 +1,5 @@
 // The frame's glow work alone, to split a frame's time between arithmetic
-// and memory. Current tree only: it calls the core's UpdateGlowTexels
-// directly, which the baseline does not have.
+// and memory. It calls the core's UpdateGlowTexels directly.
 //
 //  GlowInCache     exactly the glow work of a frame: UpdateGlowTexels(scene,
 //                  TexelBuffer) into the locked glow texture, as
@@ -17,18 +16,7 @@
 //  GlowFromMemory  the same with the caches emptied before each call (a
 //                  128 MB sweep, untimed), as a frame finds them after a tick
 //                  and the full layer's update.
-//
-// These replace the HaloArithmetic of 24c5995, which laid the halos of 2000
-// particles moved onto twenty spots, again and again, with HaloPass alone.
-// bench/halo-study.sh measures what that left out: mostly the spread of the
-// halos (twenty spots keep their 1,620 glow cells and the grid under them in
-// the caches nearest the core; a frame's halos cover 100,000 glow cells and
-// more over the whole grid), which alone takes the same halo pass to about
-// 1.8 times; then the texture's clear and the glow bookkeeping (an eighth to
-// a fifth more); least of all the values, a few per cent (with the glow never
-// cleared every spot cell stood at the 255 cap and every texel was written;
-// in a real frame at most a tenth of the halo cells are at the cap, and up to
-// a third of their texels stay unwritten).
+
 #include <benchmark/benchmark.h>
 
 #include <cstring>

@@ -1,25 +1,13 @@
-// The process's resident memory, kept apart from the bodies because it needs
-// the operating system's headers.
-#include "bodies.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#include <psapi.h>
-#else
+// The process's resident memory, kept apart from the bodies because it reads
+// the operating system's view of the process.
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#endif
+
+#include "bodies.h"
 
 long ResidentKilobytes()
 {
-#ifdef _WIN32
-    PROCESS_MEMORY_COUNTERS counters;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters))) {
-        return -1;
-    }
-    return static_cast<long>(counters.WorkingSetSize / 1024);
-#else
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
@@ -28,5 +16,4 @@ long ResidentKilobytes()
         }
     }
     return -1;
-#endif
 }

@@ -1,10 +1,8 @@
 // The few reads and writes of the plug-in's state that the entry-point-level
 // benchmark bodies need beyond the exported entry points. Everything else
 // those bodies do goes through SetupScene, UpdateScene, RenderSceneOnScreen,
-// FreePlugin and the software device, so the same bodies build against any
-// tree that has them: scene_access_current.cpp implements this for the
-// current layout, scene_access_baseline.cpp for the layout of commit 24c5995,
-// the baseline the side-by-side comparison (side-by-side.sh) measures against.
+// FreePlugin and the software device; kept in one place (scene_access.cpp) so
+// that a change of the scene's layout touches one file of the benchmarks.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +31,3 @@ void ResetSceneState();
 // The two layer textures of the last set-up (null when there are none).
 IDirect3DTexture9* SceneFullLayerTexture();
 IDirect3DTexture9* SceneGlowLayerTexture();
-
-// Which layout this is, for the report: "current" or "baseline 24c5995".
-const char* SceneAccessTreeName();

@@ -1,5 +1,5 @@
-// The benchmark's state access for the current tree: one SceneState and the
-// device resources beside it (core/scene_state.h, plugin/plugin_state.h).
+// The benchmark's state access: one SceneState and the device resources
+// beside it (core/scene_state.h, plugin/plugin_state.h).
 #include "scene_access.h"
 
 #include "plugin/plugin_state.h"
@@ -25,5 +25,3 @@ void ResetSceneState() { ResetSceneToLoadValues(scene); }
 IDirect3DTexture9* SceneFullLayerTexture() { return deviceResources.FullLayerTexture; }
 
 IDirect3DTexture9* SceneGlowLayerTexture() { return deviceResources.GlowLayerTexture; }
-
-const char* SceneAccessTreeName() { return "current"; }
