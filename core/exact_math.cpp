@@ -14,17 +14,20 @@
 //  - sine, cosine: reduction r = x - k pi/2 within 2.01u|r| + |k| 2^-120
 //    (ReduceQuadrants in core/exact_math_lanes.inc; Payne-Hanek beyond it
 //    within 2.01u|r| + 2^-134); polynomials within 2^-45.58 (sine) and
-//    2^-51.61 (cosine) of the functions, as the generator proves; Horner,
+//    2^-41.53 (cosine) of the functions, as the generator proves; Horner,
 //    r (1 + z p) and 1 + z q round by at most 4u (the added terms are below
 //    0.103 and 0.31 of the result); the reduction's relative part moves sine
 //    by at most 2.01u |r / sin r| <= 2.24u and cosine by 2.01u |r tan r| <=
-//    1.6u. Sine: 2^-45.58 + 6.3u < 2^-45.5; cosine < 2^-50.
-//  - tangent: s/c (or -c/s) adds the cosine's error, one division and the
+//    1.6u. Sine: 2^-45.58 + 6.3u < 2^-45.5; cosine: 2^-41.53 + 5.6u <
+//    2^-41.52.
+//  - tangent: s/c (or -c/s) adds both errors, one division and the
 //    reduction's relative part times (1 + t^2)|r / t| <= 1.62:
-//    < 2^-45.5 + 2^-50 + 4.3u < 2^-45.4.
-//    All three use fastTrigError = 2^-45 (relative to the computed value,
-//    which is within 2^-45.4 of the exact one), plus the absolute reduction
+//    2^-45.5 + 2^-41.52 + 4.3u < 2^-41.45.
+//    All three use fastTrigError = 2^-41 (relative to the computed value,
+//    which is within 2^-41.45 of the exact one), plus the absolute reduction
 //    error times the slope (1 for sine and cosine, 1 + tan^2 for tangent).
+//    The bound need not be tight: a looser one only sends more inputs to
+//    the slow path (about 2^-16 of them here).
 //  - arc tangent: delta one rounding from exact, the series within
 //    2^-66.1 absolute and 2u of itself, the table entry within u, the sum
 //    within u: at most 5u + 2^-59.2 relative (the result is at least 2^-7
@@ -52,7 +55,7 @@ namespace {
 // sum (for |x| < 2^51), in two's complement.
 const double roundingShifter = 6755399441055744.0;
 const double codyWaiteErrorPerQuadrant = 0x1p-120;
-const double fastTrigError = 0x1p-45;
+const double fastTrigError = 0x1p-41;
 const double fastAtanError = 0x1p-49;
 const double payneHanekAbsError = 0x1p-134;
 const double slowTrigError = 0x1p-100;
@@ -126,7 +129,22 @@ using Mask = bool;
 
 inline Lanes Splat(double value) { return value; }
 inline Mask Less(Lanes a, Lanes b) { return a < b; }
-inline Lanes Select(Mask mask, Lanes ifTrue, Lanes ifFalse) { return mask ? ifTrue : ifFalse; }
+// Without a branch: the quadrant's parity is as good as random, and a
+// mispredicted branch costs more than the whole polynomial.
+inline Lanes Select(Mask mask, Lanes ifTrue, Lanes ifFalse)
+{
+    const double pair[2] = {ifFalse, ifTrue};
+    return pair[mask];
+}
+inline Lanes PolynomialCoefficient(Mask cosine, int n)
+{
+    static const double coefficients[2][5] = {
+        {exact_math_tables::sinFast[0], exact_math_tables::sinFast[1], exact_math_tables::sinFast[2],
+         exact_math_tables::sinFast[3], exact_math_tables::sinFast[4]},
+        {exact_math_tables::cosFast[0], exact_math_tables::cosFast[1], exact_math_tables::cosFast[2],
+         exact_math_tables::cosFast[3], exact_math_tables::cosFast[4]}};
+    return coefficients[cosine][n];
+}
 inline Lanes Abs(Lanes value) { return AbsDouble(value); }
 inline Lanes XorSign(Lanes value, Lanes signSource)
 {
@@ -153,6 +171,10 @@ inline Mask Less(Lanes a, Lanes b) { return _mm_cmplt_pd(a, b); }
 inline Lanes Select(Mask mask, Lanes ifTrue, Lanes ifFalse)
 {
     return _mm_or_pd(_mm_and_pd(mask, ifTrue), _mm_andnot_pd(mask, ifFalse));
+}
+inline Lanes PolynomialCoefficient(Mask cosine, int n)
+{
+    return Select(cosine, Splat(exact_math_tables::cosFast[n]), Splat(exact_math_tables::sinFast[n]));
 }
 inline Lanes SignBits() { return _mm_set1_pd(-0.0); }
 inline Lanes Abs(Lanes value) { return _mm_andnot_pd(SignBits(), value); }
@@ -185,6 +207,15 @@ inline Lanes LoadFloats(const float* x)
     return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x))));
 }
 
+// 1/|x| rounded to float, for the arc tangent's table index (the unused two
+// lanes divide 1 by 0, harmlessly).
+inline Lanes LoadInverseFloats(const float* x)
+{
+    const __m128 magnitude =
+        _mm_andnot_ps(_mm_set1_ps(-0.0f), _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x))));
+    return _mm_cvtps_pd(_mm_div_ps(_mm_set1_ps(1.0f), magnitude));
+}
+
 // Stores single(lo) and returns a bit per lane where single(lo) and
 // single(hi) are the same float and the lane was valid.
 inline int StoreDecided(float* result, Lanes lo, Lanes hi, Mask valid)
@@ -206,7 +237,17 @@ using Mask = __m256d;
 
 inline Lanes Splat(double value) { return _mm256_set1_pd(value); }
 inline Mask Less(Lanes a, Lanes b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
-inline Lanes Select(Mask mask, Lanes ifTrue, Lanes ifFalse) { return _mm256_blendv_pd(ifFalse, ifTrue, mask); }
+// Not blendv: GCC 12 rewrites it as a comparison of the mask with zero,
+// which AVX (no 256-bit integer compare) can only do lane by lane in scalar
+// code.
+inline Lanes Select(Mask mask, Lanes ifTrue, Lanes ifFalse)
+{
+    return _mm256_or_pd(_mm256_and_pd(mask, ifTrue), _mm256_andnot_pd(mask, ifFalse));
+}
+inline Lanes PolynomialCoefficient(Mask cosine, int n)
+{
+    return Select(cosine, Splat(exact_math_tables::cosFast[n]), Splat(exact_math_tables::sinFast[n]));
+}
 inline Lanes SignBits() { return _mm256_set1_pd(-0.0); }
 inline Lanes Abs(Lanes value) { return _mm256_andnot_pd(SignBits(), value); }
 inline Lanes XorSign(Lanes value, Lanes signSource)
@@ -224,10 +265,14 @@ inline __m128d BitAtSign(__m128d shifted, int bit)
     const __m128i moved = _mm_sll_epi64(_mm_castpd_si128(shifted), _mm_cvtsi32_si128(63 - bit));
     return _mm_castsi128_pd(_mm_and_si128(moved, _mm_set1_epi64x(static_cast<long long>(uint64_t{1} << 63))));
 }
-// blendv reads only the sign bit of each mask lane.
+// A whole-lane mask from a compare: GCC turns a blend on a bare sign-bit
+// mask into scalar code.
 inline Mask OddQuadrant(Lanes shifted)
 {
-    return JoinHalves(BitAtSign(_mm256_castpd256_pd128(shifted), 0), BitAtSign(_mm256_extractf128_pd(shifted, 1), 0));
+    const Lanes signedOne = _mm256_or_pd(
+        JoinHalves(BitAtSign(_mm256_castpd256_pd128(shifted), 0), BitAtSign(_mm256_extractf128_pd(shifted, 1), 0)),
+        Splat(1.0));
+    return _mm256_cmp_pd(signedOne, _mm256_setzero_pd(), _CMP_LT_OQ);
 }
 inline Lanes FlipSignInUpperQuadrants(Lanes value, Lanes shifted)
 {
@@ -247,6 +292,12 @@ inline Lanes TableLookup(const double* table, Lanes shifted)
 const int width = 4;
 
 inline Lanes LoadFloats(const float* x) { return _mm256_cvtps_pd(_mm_loadu_ps(x)); }
+
+inline Lanes LoadInverseFloats(const float* x)
+{
+    const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), _mm_loadu_ps(x));
+    return _mm256_cvtps_pd(_mm_div_ps(_mm_set1_ps(1.0f), magnitude));
+}
 
 inline int StoreDecided(float* result, Lanes lo, Lanes hi, Mask valid)
 {
@@ -522,7 +573,8 @@ bool AtanFast(float x, float* result)
         return false;
     }
     double e;
-    const double a = scalar_lanes::ArcTangent(x, &e);
+    const float inverse = 1.0f / FloatFromBits(bits & ~floatSignBit);
+    const double a = scalar_lanes::ArcTangent(x, inverse, &e);
     return DecideFastSingle(a, e, result);
 }
 
@@ -618,8 +670,9 @@ double CameraSine(double x, int quadrantOffset)
 
 #define EXACT_MATH_LANE_BATCHES                                                              \
     struct SineKernel {                                                                      \
-        static Lanes Run(Lanes x, Mask* valid, Lanes* e)                                     \
+        static Lanes Run(const float* input, Mask* valid, Lanes* e)                          \
         {                                                                                    \
+            const Lanes x = LoadFloats(input);                                               \
             *valid = Less(Abs(x), Splat(codyWaiteLimit));                                    \
             Lanes shifted;                                                                   \
             Lanes absError;                                                                  \
@@ -628,8 +681,9 @@ double CameraSine(double x, int quadrantOffset)
         }                                                                                    \
     };                                                                                       \
     struct CosineKernel {                                                                    \
-        static Lanes Run(Lanes x, Mask* valid, Lanes* e)                                     \
+        static Lanes Run(const float* input, Mask* valid, Lanes* e)                          \
         {                                                                                    \
+            const Lanes x = LoadFloats(input);                                               \
             *valid = Less(Abs(x), Splat(codyWaiteLimit));                                    \
             Lanes shifted;                                                                   \
             Lanes absError;                                                                  \
@@ -638,8 +692,9 @@ double CameraSine(double x, int quadrantOffset)
         }                                                                                    \
     };                                                                                       \
     struct TangentKernel {                                                                   \
-        static Lanes Run(Lanes x, Mask* valid, Lanes* e)                                     \
+        static Lanes Run(const float* input, Mask* valid, Lanes* e)                          \
         {                                                                                    \
+            const Lanes x = LoadFloats(input);                                               \
             *valid = Less(Abs(x), Splat(codyWaiteLimit));                                    \
             Lanes shifted;                                                                   \
             Lanes absError;                                                                  \
@@ -648,10 +703,11 @@ double CameraSine(double x, int quadrantOffset)
         }                                                                                    \
     };                                                                                       \
     struct ArcTangentKernel {                                                                \
-        static Lanes Run(Lanes x, Mask* valid, Lanes* e)                                     \
+        static Lanes Run(const float* input, Mask* valid, Lanes* e)                          \
         {                                                                                    \
+            const Lanes x = LoadFloats(input);                                               \
             *valid = Less(Abs(x), Splat(3.5e38));                                            \
-            return ArcTangent(x, e);                                                         \
+            return ArcTangent(x, LoadInverseFloats(input), e);                               \
         }                                                                                    \
     };                                                                                       \
     template <class Kernel>                                                                  \
@@ -664,7 +720,7 @@ double CameraSine(double x, int quadrantOffset)
             std::memcpy(input, x + n, sizeof(input));                                        \
             Mask valid;                                                                      \
             Lanes e;                                                                         \
-            const Lanes a = Kernel::Run(LoadFloats(input), &valid, &e);                      \
+            const Lanes a = Kernel::Run(input, &valid, &e);                                  \
             const int decided = StoreDecided(result + n, a - e, a + e, valid);               \
             if (decided != (1 << width) - 1) {                                               \
                 for (int lane = 0; lane < width; ++lane) {                                   \

@@ -61,16 +61,15 @@ const double sinFast[5] = {
     -0x1.aa286a8e651adp-26,
 };
 
-// cos r = 1 + z Q(z), |r| <= 0.7854: |Q - exact| <= 2^-51.41, so cos is approximated
-// within 2^-51.61 relative.
+// cos r = 1 + z Q(z), |r| <= 0.7854: |Q - exact| <= 2^-41.33, so cos is approximated
+// within 2^-41.53 relative.
 // Q(z) coefficients, constant term first (-1/2 ...).
-const double cosFast[6] = {
-    -0x1.ffffffffffffap-2,
-    0x1.5555555554139p-5,
-    -0x1.6c16c1691dc2ap-10,
-    0x1.a019fc7b8a89bp-16,
-    -0x1.27e0f5957b691p-22,
-    0x1.1c065146cfcc6p-29,
+const double cosFast[5] = {
+    -0x1.fffffffffe69dp-2,
+    0x1.5555555150014p-5,
+    -0x1.6c16bae67a3fdp-10,
+    0x1.a0129931c34e8p-16,
+    -0x1.2474f3a36d0e6p-22,
 };
 
 // 1/n! = inverseFactorialHi[n] + inverseFactorialLo[n] (within 2^-106 relative).

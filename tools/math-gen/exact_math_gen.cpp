@@ -256,7 +256,7 @@ int main()
         Big bound;
         mpfr_fac_ui(bound.v, 28, MPFR_RNDD);
         mpfr_ui_div(bound.v, 1, bound.v, MPFR_RNDU);
-        c = Economize(c, 6, zMax, &bound);
+        c = Economize(c, 5, zMax, &bound);
         std::vector<double> d = RoundCoefficients(c, zMax, &bound);
         // Relative to cos r >= cos(rho) > 0.7071: z e / 0.7071.
         Big relative;
