@@ -61,8 +61,9 @@ const double payneHanekAbsError = 0x1p-134;
 const double slowTrigError = 0x1p-100;
 const double slowTanError = 0x1p-98;
 const double slowAtanError = 0x1p-100;
-// The camera's fast path: the series cut after r^22 (remainder below
-// 2^-86.9 relative), its first four coefficients in double-double and the
+// The camera's fast path: the series cut after r^22 for the cosine and
+// r^23 for the sine (remainders below 2^-86.9 and 2^-92.4 relative), their
+// first four coefficients in double-double and the
 // rest in double: the double part is below z^4/10! < 2^-24.6 and rounds by
 // 3u of it, 2^-76.2 relative to the cosine (2^-79.9 to the sine); with the
 // double-double work (13u^2) and the reduction (6u^2 and 2^-133 absolute),
