@@ -10,6 +10,8 @@
 // MPFR's own correct rounding (then to single), and at 256 bits for the
 // margin, the distance from the exact value to the nearest point where the
 // rounded result would change, in units of the last place of a double.
+// The batch functions (SSE2, and AVX where the machine has it) run over the
+// same inputs and must give the scalar function's bits.
 // Prints, per function, the inputs run, the disagreements with glibc and who
 // is right (counts, and the first few), the slow-path inputs, and the
 // smallest margin; writes the disagreements (for the camera functions, where
@@ -72,6 +74,7 @@ double (*volatile glibcAtan)(double) = std::atan;
 struct FloatFunction {
     const char* name;
     float (*ours)(float);
+    void (*batch)(const float*, float*, uint32_t, SimdLevel);
     bool (*fast)(float, float*);
     bool (*slow)(float, float*);
     double (*volatile* glibc)(double);
@@ -89,10 +92,10 @@ struct CameraFunction {
 };
 
 const FloatFunction floatFunctions[] = {
-    {"sin", SinSingle, SinSingleFast, SinSingleSlow, &glibcSin, mpfr_sin},
-    {"cos", CosSingle, CosSingleFast, CosSingleSlow, &glibcCos, mpfr_cos},
-    {"tan", TanSingle, TanSingleFast, TanSingleSlow, &glibcTan, mpfr_tan},
-    {"atan", AtanSingle, AtanSingleFast, AtanSingleSlow, &glibcAtan, mpfr_atan},
+    {"sin", SinSingle, SinSingleBatch, SinSingleFast, SinSingleSlow, &glibcSin, mpfr_sin},
+    {"cos", CosSingle, CosSingleBatch, CosSingleFast, CosSingleSlow, &glibcCos, mpfr_cos},
+    {"tan", TanSingle, TanSingleBatch, TanSingleFast, TanSingleSlow, &glibcTan, mpfr_tan},
+    {"atan", AtanSingle, AtanSingleBatch, AtanSingleFast, AtanSingleSlow, &glibcAtan, mpfr_atan},
 };
 
 const CameraFunction cameraFunctions[] = {
@@ -115,6 +118,8 @@ struct Finding {
 struct Tally {
     uint64_t inputs = 0;
     uint64_t slowPath = 0;
+    uint64_t batchInputs = 0;
+    uint64_t batchApart = 0;
     std::vector<Finding> findings;
 };
 
@@ -182,29 +187,49 @@ double MarginLog2(mpfr_t exact, bool singleResult)
     return margin > 0 ? std::log2(margin) : -2000.0;
 }
 
+// Inputs go in blocks of blockSize consecutive ones; thread t takes blocks
+// t, t + 2, ...; with a stride, only every stride-th block runs.
+const uint64_t blockSize = 4096;
+const uint64_t blockCount = (uint64_t{1} << 32) / blockSize;
+
 void RunFloatSlice(const FloatFunction& function, uint64_t first, uint64_t stride, Tally* tally)
 {
     double (*glibc)(double) = *function.glibc;
-    for (uint64_t n = first; n < (uint64_t{1} << 32); n += stride) {
-        const uint32_t bits = static_cast<uint32_t>(n);
-        const float x = FloatFromBits(bits);
-        const float ours = function.ours(x);
-        const float theirs = static_cast<float>(glibc(static_cast<double>(x)));
-        float fastResult = 0.0f;
-        const bool fast = function.fast(x, &fastResult);
-        const bool special = (bits & 0x7F800000u) == 0x7F800000u || (bits & 0x7FFFFFFFu) == 0;
-        bool slowUndecided = false;
-        const bool slowPath = !fast && !special;
-        if (slowPath) {
-            float slowResult;
-            slowUndecided = !function.slow(x, &slowResult) || FloatBits(slowResult) != FloatBits(ours);
+    std::vector<float> x(blockSize);
+    std::vector<float> sse2(blockSize);
+    std::vector<float> avx(blockSize);
+    const bool haveAvx = MachineSimdLevel() == SimdLevel::Avx;
+    for (uint64_t block = first * stride; block < blockCount; block += stride * threadCount) {
+        for (uint64_t j = 0; j < blockSize; ++j) {
+            x[j] = FloatFromBits(static_cast<uint32_t>(block * blockSize + j));
         }
-        const bool fastMismatch = fast && FloatBits(fastResult) != FloatBits(ours);
-        ++tally->inputs;
-        tally->slowPath += slowPath;
-        if (slowPath || FloatBits(ours) != FloatBits(theirs) || fastMismatch) {
-            tally->findings.push_back(
-                Finding{bits, FloatBits(ours), FloatBits(theirs), slowPath, slowUndecided, fastMismatch});
+        function.batch(x.data(), sse2.data(), blockSize, SimdLevel::Sse2);
+        if (haveAvx) {
+            function.batch(x.data(), avx.data(), blockSize, SimdLevel::Avx);
+        }
+        for (uint64_t j = 0; j < blockSize; ++j) {
+            const uint32_t bits = static_cast<uint32_t>(block * blockSize + j);
+            const float ours = function.ours(x[j]);
+            const float theirs = static_cast<float>(glibc(static_cast<double>(x[j])));
+            float fastResult = 0.0f;
+            const bool fast = function.fast(x[j], &fastResult);
+            const bool special = (bits & 0x7F800000u) == 0x7F800000u || (bits & 0x7FFFFFFFu) == 0;
+            bool slowUndecided = false;
+            const bool slowPath = !fast && !special;
+            if (slowPath) {
+                float slowResult;
+                slowUndecided = !function.slow(x[j], &slowResult) || FloatBits(slowResult) != FloatBits(ours);
+            }
+            const bool fastMismatch = fast && FloatBits(fastResult) != FloatBits(ours);
+            ++tally->inputs;
+            tally->slowPath += slowPath;
+            tally->batchInputs += haveAvx ? 2 : 1;
+            tally->batchApart += FloatBits(sse2[j]) != FloatBits(ours);
+            tally->batchApart += haveAvx && FloatBits(avx[j]) != FloatBits(ours);
+            if (slowPath || FloatBits(ours) != FloatBits(theirs) || fastMismatch) {
+                tally->findings.push_back(
+                    Finding{bits, FloatBits(ours), FloatBits(theirs), slowPath, slowUndecided, fastMismatch});
+            }
         }
     }
 }
@@ -212,25 +237,27 @@ void RunFloatSlice(const FloatFunction& function, uint64_t first, uint64_t strid
 void RunCameraSlice(const CameraFunction& function, uint64_t first, uint64_t stride, Tally* tally)
 {
     double (*glibc)(double) = *function.glibc;
-    for (uint64_t n = first; n < (uint64_t{1} << 32); n += stride) {
-        const int32_t k = static_cast<int32_t>(static_cast<uint32_t>(n));
-        const double x = static_cast<double>(k) / function.divisor;
-        const double ours = function.ours(x);
-        const double theirs = glibc(x);
-        double fastResult = 0.0;
-        const bool fast = function.fast(x, &fastResult);
-        const bool slowPath = !fast && k != 0;
-        bool slowUndecided = false;
-        if (slowPath) {
-            double slowResult;
-            slowUndecided = !function.slow(x, &slowResult) || DoubleBits(slowResult) != DoubleBits(ours);
-        }
-        const bool fastMismatch = fast && DoubleBits(fastResult) != DoubleBits(ours);
-        ++tally->inputs;
-        tally->slowPath += slowPath;
-        if (slowPath || DoubleBits(ours) != DoubleBits(theirs) || fastMismatch) {
-            tally->findings.push_back(Finding{static_cast<uint32_t>(n), DoubleBits(ours), DoubleBits(theirs), slowPath,
-                                              slowUndecided, fastMismatch});
+    for (uint64_t block = first * stride; block < blockCount; block += stride * threadCount) {
+        for (uint64_t n = block * blockSize; n < (block + 1) * blockSize; ++n) {
+            const int32_t k = static_cast<int32_t>(static_cast<uint32_t>(n));
+            const double x = static_cast<double>(k) / function.divisor;
+            const double ours = function.ours(x);
+            const double theirs = glibc(x);
+            double fastResult = 0.0;
+            const bool fast = function.fast(x, &fastResult);
+            const bool slowPath = !fast && k != 0;
+            bool slowUndecided = false;
+            if (slowPath) {
+                double slowResult;
+                slowUndecided = !function.slow(x, &slowResult) || DoubleBits(slowResult) != DoubleBits(ours);
+            }
+            const bool fastMismatch = fast && DoubleBits(fastResult) != DoubleBits(ours);
+            ++tally->inputs;
+            tally->slowPath += slowPath;
+            if (slowPath || DoubleBits(ours) != DoubleBits(theirs) || fastMismatch) {
+                tally->findings.push_back(Finding{static_cast<uint32_t>(n), DoubleBits(ours), DoubleBits(theirs),
+                                                  slowPath, slowUndecided, fastMismatch});
+            }
         }
     }
 }
@@ -241,7 +268,7 @@ Tally RunInThreads(const Function& function, uint64_t stride, Slice slice)
     Tally tallies[threadCount];
     std::vector<std::thread> threads;
     for (int t = 0; t < threadCount; ++t) {
-        threads.emplace_back(slice, std::cref(function), static_cast<uint64_t>(t), stride * threadCount, &tallies[t]);
+        threads.emplace_back(slice, std::cref(function), static_cast<uint64_t>(t), stride, &tallies[t]);
     }
     for (std::thread& thread : threads) {
         thread.join();
@@ -250,6 +277,8 @@ Tally RunInThreads(const Function& function, uint64_t stride, Slice slice)
     for (Tally& tally : tallies) {
         all.inputs += tally.inputs;
         all.slowPath += tally.slowPath;
+        all.batchInputs += tally.batchInputs;
+        all.batchApart += tally.batchApart;
         all.findings.insert(all.findings.end(), tally.findings.begin(), tally.findings.end());
     }
     std::sort(all.findings.begin(), all.findings.end(),
@@ -353,7 +382,7 @@ int Report(const char* name, bool singleResult, double divisor, int (*exact)(mpf
     }
     mpfr_clear(wide);
     std::sort(hardest.begin(), hardest.end(), [](const Hard& a, const Hard& b) { return a.margin < b.margin; });
-    const uint64_t failures = oursWrong + slowUndecided + fastMismatches;
+    const uint64_t failures = oursWrong + slowUndecided + fastMismatches + tally.batchApart;
     std::printf(
         "%s: %llu inputs run; fast path decided %llu, slow path %llu; all %llu slow-path inputs checked "
         "with MPFR: %llu wrong, %llu undecided; fast path apart from the function: %llu\n",
@@ -361,6 +390,12 @@ int Report(const char* name, bool singleResult, double divisor, int (*exact)(mpf
         static_cast<unsigned long long>(tally.inputs - tally.slowPath), static_cast<unsigned long long>(tally.slowPath),
         static_cast<unsigned long long>(slowChecked), static_cast<unsigned long long>(oursWrong),
         static_cast<unsigned long long>(slowUndecided), static_cast<unsigned long long>(fastMismatches));
+    if (tally.batchInputs != 0) {
+        std::printf("  batch results (SSE2%s) compared with the function: %llu, apart: %llu\n",
+                    MachineSimdLevel() == SimdLevel::Avx ? " and AVX" : "",
+                    static_cast<unsigned long long>(tally.batchInputs),
+                    static_cast<unsigned long long>(tally.batchApart));
+    }
     if (!hardest.empty()) {
         std::printf("  smallest margin among slow-path inputs: 2^%.1f ulp of a double (%s %s)\n", hardest[0].margin,
                     singleResult ? "x =" : "k =", InputText(singleResult, hardest[0].input).c_str());
