@@ -440,11 +440,13 @@ DoubleDouble SeriesOfReduced(DoubleDouble r, bool cosine, int terms, int exactTe
 // a = hi + lo, fl(lo -+ 2e) is beyond lo -+ e as long as e >= 2^-105 |hi|
 // (every slow bound is), so hi + fl(lo -+ 2e) brackets the exact value and
 // their roundings bracket its rounding.
+// Undecided, they still leave the nearest guess in *result.
 bool DecideFastSingle(double a, double e, float* result)
 {
     const float low = static_cast<float>(a - e);
     const float high = static_cast<float>(a + e);
     if (FloatBits(low) != FloatBits(high)) {
+        *result = static_cast<float>(a);
         return false;
     }
     *result = low;
@@ -456,6 +458,7 @@ bool DecideSingle(DoubleDouble a, double e, float* result)
     const float low = static_cast<float>(a.hi + (a.lo - 2.0 * e));
     const float high = static_cast<float>(a.hi + (a.lo + 2.0 * e));
     if (FloatBits(low) != FloatBits(high)) {
+        *result = static_cast<float>(a.hi);
         return false;
     }
     *result = low;
@@ -467,6 +470,7 @@ bool DecideDouble(DoubleDouble a, double e, double* result)
     const double low = a.hi + (a.lo - 2.0 * e);
     const double high = a.hi + (a.lo + 2.0 * e);
     if (DoubleBits(low) != DoubleBits(high)) {
+        *result = a.hi;
         return false;
     }
     *result = low;
@@ -547,9 +551,12 @@ float TrigOfNonFinite(uint32_t bits)
     return FloatFromBits(trigOfInfinityBits);
 }
 
-float TrigSingle(float x, Trig which)
+// The whole function: special cases, else the fast path, else the slow one;
+// *path says which gave the result.
+float TrigSingle(float x, Trig which, ExactPath* path)
 {
     const uint32_t bits = FloatBits(x);
+    *path = ExactPath::Special;
     if (IsNonFinite(bits)) {
         return TrigOfNonFinite(bits);
     }
@@ -557,10 +564,11 @@ float TrigSingle(float x, Trig which)
         return which == Trig::Cosine ? 1.0f : x;
     }
     float result;
+    *path = ExactPath::Fast;
     if (TrigFast(x, which, &result)) {
         return result;
     }
-    TrigSlow(x, which, &result);
+    *path = TrigSlow(x, which, &result) ? ExactPath::Slow : ExactPath::Undecided;
     return result;
 }
 
@@ -637,8 +645,9 @@ bool CameraSineOfQuadrant(double x, int quadrantOffset, int terms, int exactTerm
     return DecideDouble(v, relativeError * AbsDouble(v.hi) + cameraAbsError, result);
 }
 
-double CameraSine(double x, int quadrantOffset)
+double CameraSine(double x, int quadrantOffset, ExactPath* path)
 {
+    *path = ExactPath::Special;
     const uint64_t bits = DoubleBits(x);
     if ((bits & 0x7FF0000000000000u) == 0x7FF0000000000000u) {
         // NaN quieted; an infinity gives the default NaN, as glibc does.
@@ -652,10 +661,13 @@ double CameraSine(double x, int quadrantOffset)
         return DoubleFromBits(0x7FF8000000000000u);
     }
     double result;
+    *path = ExactPath::Fast;
     if (CameraSineOfQuadrant(x, quadrantOffset, fastCameraTerms, fastCameraExactTerms, fastCameraError, &result)) {
         return result;
     }
-    CameraSineOfQuadrant(x, quadrantOffset, slowTerms, slowTerms, slowTrigError, &result);
+    *path = CameraSineOfQuadrant(x, quadrantOffset, slowTerms, slowTerms, slowTrigError, &result)
+                ? ExactPath::Slow
+                : ExactPath::Undecided;
     return result;
 }
 
@@ -783,13 +795,14 @@ void RunBatches(const float* x, float* result, uint32_t count, SimdLevel level,
 // ---------------------------------------------------------------------------
 // The public functions.
 
-float SinSingle(float x) { return TrigSingle(x, Trig::Sine); }
-float CosSingle(float x) { return TrigSingle(x, Trig::Cosine); }
-float TanSingle(float x) { return TrigSingle(x, Trig::Tangent); }
+float SinSingleTraced(float x, ExactPath* path) { return TrigSingle(x, Trig::Sine, path); }
+float CosSingleTraced(float x, ExactPath* path) { return TrigSingle(x, Trig::Cosine, path); }
+float TanSingleTraced(float x, ExactPath* path) { return TrigSingle(x, Trig::Tangent, path); }
 
-float AtanSingle(float x)
+float AtanSingleTraced(float x, ExactPath* path)
 {
     const uint32_t bits = FloatBits(x);
+    *path = ExactPath::Special;
     if (IsNonFinite(bits)) {
         if ((bits & 0x007FFFFFu) != 0) {
             return FloatFromBits(bits | floatQuietBit);
@@ -801,15 +814,54 @@ float AtanSingle(float x)
         return x;
     }
     float result;
+    *path = ExactPath::Fast;
     if (AtanFast(x, &result)) {
         return result;
     }
-    AtanSlow(x, &result);
+    *path = AtanSlow(x, &result) ? ExactPath::Slow : ExactPath::Undecided;
     return result;
 }
 
-double SinDouble(double x) { return CameraSine(x, 0); }
-double CosDouble(double x) { return CameraSine(x, 1); }
+double SinDoubleTraced(double x, ExactPath* path) { return CameraSine(x, 0, path); }
+double CosDoubleTraced(double x, ExactPath* path) { return CameraSine(x, 1, path); }
+
+// The functions the scene calls: the traced ones with the path dropped (the
+// compiler drops its stores).
+float SinSingle(float x)
+{
+    ExactPath path;
+    return SinSingleTraced(x, &path);
+}
+
+float CosSingle(float x)
+{
+    ExactPath path;
+    return CosSingleTraced(x, &path);
+}
+
+float TanSingle(float x)
+{
+    ExactPath path;
+    return TanSingleTraced(x, &path);
+}
+
+float AtanSingle(float x)
+{
+    ExactPath path;
+    return AtanSingleTraced(x, &path);
+}
+
+double SinDouble(double x)
+{
+    ExactPath path;
+    return SinDoubleTraced(x, &path);
+}
+
+double CosDouble(double x)
+{
+    ExactPath path;
+    return CosDoubleTraced(x, &path);
+}
 
 bool SinSingleFast(float x, float* result) { return TrigFast(x, Trig::Sine, result); }
 bool CosSingleFast(float x, float* result) { return TrigFast(x, Trig::Cosine, result); }

@@ -46,10 +46,23 @@ void CosSingleBatch(const float* x, float* result, uint32_t count, SimdLevel lev
 void TanSingleBatch(const float* x, float* result, uint32_t count, SimdLevel level);
 void AtanSingleBatch(const float* x, float* result, uint32_t count, SimdLevel level);
 
-// The two paths one at a time, for the exhaustive proof and the tests: each
-// returns true and sets *result when its error bound decides the rounding,
-// false otherwise (the fast paths for a zero, an infinity or a NaN too).
-// The full functions above are: special case, else fast, else slow.
+// The same functions telling which path gave the result, for the
+// exhaustive proof: a special case (zero, infinity, NaN, a camera argument
+// out of range), the fast path, the slow path, or neither (the slow path's
+// bound did not decide either; no argument of the domain does that, and the
+// result is then the slow path's nearest guess).
+enum class ExactPath { Special, Fast, Slow, Undecided };
+float SinSingleTraced(float x, ExactPath* path);
+float CosSingleTraced(float x, ExactPath* path);
+float TanSingleTraced(float x, ExactPath* path);
+float AtanSingleTraced(float x, ExactPath* path);
+double SinDoubleTraced(double x, ExactPath* path);
+double CosDoubleTraced(double x, ExactPath* path);
+
+// The two paths one at a time, for the tests: each returns true and sets
+// *result when its error bound decides the rounding, false otherwise (and
+// for a zero, an infinity or a NaN); undecided, *result holds its nearest
+// guess. The full functions above are: special case, else fast, else slow.
 bool SinSingleFast(float x, float* result);
 bool CosSingleFast(float x, float* result);
 bool TanSingleFast(float x, float* result);
