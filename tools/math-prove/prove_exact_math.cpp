@@ -438,7 +438,7 @@ int main(int argc, char** argv)
                  "# Written by prove_exact_math (the exhaustive run): function, input (float bits, or k of k/1000 or "
                  "k/1500),\n# the correctly rounded result's bits (MPFR), and why the input is here: a disagreement "
                  "with glibc,\n# or one of the hardest slow-path inputs (log2 of its margin in double ulps).\n");
-    std::printf("every %s input%s, %d threads\n", stride == 1 ? "" : "strided", stride == 1 ? "" : "s", threadCount);
+    std::printf("%s, %d threads\n", stride == 1 ? "every input" : "a strided sample of the inputs", threadCount);
     int failures = 0;
     for (const FloatFunction& function : floatFunctions) {
         if (Wanted(names, function.name)) {
