@@ -7,10 +7,15 @@
 #   make bench    the benchmarks of this tree (not part of check)
 #   make bench-compare BASE=COMMIT  the same benchmarks side by side with an older commit
 #   make fuzz     the fuzzer for ten minutes (check runs it for one)
+#   make prove-math  every float through the exact sine, cosine, tangent and
+#                 arc tangent, every camera argument through the double ones,
+#                 against glibc and MPFR (not part of check: about an hour on
+#                 two cores); rewrites tests/data/exact_math_cases.txt
+#   make bench-math  the exact functions against glibc, per value
 JOBS ?= 2
 BUILD := build
 
-.PHONY: all deps native asan o0 windows fuzz-build builds check demo bench bench-compare fuzz clean
+.PHONY: all deps native asan o0 windows fuzz-build builds check demo bench bench-compare fuzz prove-math bench-math clean
 
 all: native
 
@@ -69,6 +74,14 @@ bench-compare:
 
 fuzz:
 	fuzz/run-fuzz.sh 600
+
+prove-math: native
+	mkdir -p $(BUILD)
+	nice $(BUILD)/native/tools/math-prove/prove_exact_math --cases tests/data/exact_math_cases.txt \
+	  | tee $(BUILD)/prove-math.log
+
+bench-math: native
+	$(BUILD)/native/bench/exact_math_bench
 
 clean:
 	rm -rf $(BUILD) out

@@ -1,7 +1,5 @@
 #include "core/camera.h"
 
-#include <cmath>
-
 #include "core/numeric.h"
 
 namespace {
@@ -35,7 +33,7 @@ float FieldOfView(float fovWobbleDegrees)
 
 float CameraDepth(int32_t cameraClockA)
 {
-    return Single(std::cos(static_cast<double>(cameraClockA) / cameraClockDivisor) / depthSwingDivisor +
+    return Single(CosDouble(static_cast<double>(cameraClockA) / cameraClockDivisor) / depthSwingDivisor +
                   static_cast<double>(baseDepth));
 }
 

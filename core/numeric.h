@@ -4,11 +4,15 @@
 // single precision at a chosen place, and everything between two roundings
 // is done in double precision; hosts and dumps compared across builds rely
 // on every one of those places. These helpers make each rounding an
-// explicit call. The libm wrappers take a single-precision argument and round
-// the double result to single precision, as every step of the maps requires.
+// explicit call. The sine, cosine, tangent and arc tangent of a float are the
+// scene's own, correctly rounded (core/exact_math.h): the exact value rounded
+// to double, then to single, as every step of the maps requires, in every
+// build and on every machine.
 #pragma once
 
-#include <cmath>
+#include <emmintrin.h>
+
+#include "core/exact_math.h"
 
 // Rounds to single precision. A plain cast is enough because the core is
 // built with -fno-tree-slp-vectorize (GCC 12's SLP vectorizer drops the
@@ -16,11 +20,13 @@
 // test suite guards it.
 inline float Single(double value) { return static_cast<float>(value); }
 
-inline float SinSingle(float x) { return static_cast<float>(std::sin(static_cast<double>(x))); }
-inline float CosSingle(float x) { return static_cast<float>(std::cos(static_cast<double>(x))); }
-inline float TanSingle(float x) { return static_cast<float>(std::tan(static_cast<double>(x))); }
-inline float AtanSingle(float x) { return static_cast<float>(std::atan(static_cast<double>(x))); }
-inline float SqrtSingle(float x) { return static_cast<float>(std::sqrt(static_cast<double>(x))); }
+// The IEEE square root instruction: correctly rounded by definition, and no
+// library call (std::sqrt may call the C runtime to set errno).
+inline float SqrtSingle(float x)
+{
+    const __m128d value = _mm_set_sd(static_cast<double>(x));
+    return static_cast<float>(_mm_cvtsd_f64(_mm_sqrt_sd(value, value)));
+}
 
 // Conversion toward zero to a 32-bit integer.
 inline int Trunc(double value) { return static_cast<int>(value); }

@@ -1,7 +1,5 @@
 #include "core/tick.h"
 
-#include <cmath>
-
 #include "core/generator.h"
 #include "core/numeric.h"
 #include "core/step.h"
@@ -54,10 +52,10 @@ void Tick(SceneState& scene, bool reference)
 
     scene.cameraClockA = AdvanceClock(scene.cameraClockA, 3);
     scene.cameraClockB = AdvanceClock(scene.cameraClockB, 2);
-    const float swing = Single(3.0 * std::sin(static_cast<double>(scene.cameraClockA) / 1000.0));
+    const float swing = Single(3.0 * SinDouble(static_cast<double>(scene.cameraClockA) / 1000.0));
     scene.cameraYaw = swing;
     scene.cameraPitch = swing;
-    scene.fovWobble = Single(4.0 * std::sin(static_cast<double>(scene.cameraClockB) / 1500.0));
+    scene.fovWobble = Single(4.0 * SinDouble(static_cast<double>(scene.cameraClockB) / 1500.0));
 }
 
 }  // namespace

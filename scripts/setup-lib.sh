@@ -25,8 +25,9 @@ CHAOSTRAILS_WINE_STATUS=${CHAOSTRAILS_WINE_STATUS:-$(cd "$(dirname "${BASH_SOURC
 native_packages=(
   # build
   cmake ninja-build g++ make pkg-config git
-  # unit tests and benchmarks
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # unit tests and benchmarks; MPFR checks the exact functions and derives
+  # their tables
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libmpfr-dev
   # trails render / view
   libpng-dev ffmpeg libsdl2-dev
   # the Windows DLL, tool and host

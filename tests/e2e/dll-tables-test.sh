@@ -2,9 +2,13 @@
 # The DLL file's own tables, read with objdump: the export table holds exactly
 # the eight entry points, each under its plain name at its ordinal, and the
 # import table names only system DLLs (the runtime is linked in statically).
+# maths: the scene computes its transcendental functions itself, so the DLL
+# imports no maths function from msvcrt.dll (nor the runtime's maths helpers)
+# and its code holds no x87 transcendental instruction (fsin, fcos, fsincos,
+# fptan, fpatan), whose results differ between processors.
 # 77 (skipped) when the DLL or the tool is absent.
 #
-#   dll-tables-test.sh DLL exports|imports
+#   dll-tables-test.sh DLL exports|imports|maths
 set -euo pipefail
 dll=$1 what=$2
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
@@ -17,10 +21,14 @@ if ! command -v "$objdump" >/dev/null; then
   exit 77
 fi
 tables=$(mktemp)
-trap 'rm -f "$tables"' EXIT
+code=$(mktemp)
+trap 'rm -f "$tables" "$code"' EXIT
 "$objdump" -p "$dll" >"$tables"
+if [ "$what" = maths ]; then
+  "$objdump" -d --no-show-raw-insn "$dll" >"$code"
+fi
 
-python3 - "$what" "$tables" <<'EOF'
+python3 - "$what" "$tables" "$code" <<'EOF'
 import re, sys
 what = sys.argv[1]
 tables = open(sys.argv[2]).read()
@@ -53,6 +61,26 @@ elif what == "imports":
         failures.append("imports %s, want exactly KERNEL32.dll, USER32.dll and msvcrt.dll" % imported)
     else:
         print("imports: " + ", ".join(imported))
+elif what == "maths":
+    # Import rows of each DLL: "\t<hint> <ordinal?> <name>" after "DLL Name:".
+    maths = re.compile(r"^_?(a?sinh?|a?cosh?|a?tanh?|atan2|sqrt|cbrt|hypot|exp2?|expm1|log(10|2|1p)?|pow|fmod|"
+                       r"remainder|floor|ceil|trunc|round|rint|nearbyint|ldexp|frexp|modf|fabs)[fl]?$"
+                       r"|^_CI\w+$|^_?_?(set)?(user)?matherr$|^__setusermatherr$")
+    imported = []
+    for block in re.split(r"^\s*DLL Name: ", tables, flags=re.M)[1:]:
+        dll_name = block.split(None, 1)[0].lower()
+        for name in re.findall(r"^\s+[0-9a-f]+\s+(?:[0-9]+\s+)?(\S+)\s*$", block.split("\n\n", 1)[0], re.M):
+            if maths.match(name):
+                imported.append("%s!%s" % (dll_name, name))
+    if imported:
+        failures.append("maths functions imported: " + ", ".join(sorted(set(imported))))
+    code = open(sys.argv[3]).read()
+    x87 = re.findall(r"^\s*([0-9a-f]+):\s+(fsin|fcos|fsincos|fptan|fpatan)\b", code, re.M)
+    if x87:
+        failures.append("%d x87 transcendental instructions: %s" % (
+            len(x87), ", ".join("%s at %s" % (op, address) for address, op in x87[:10])))
+    if not failures:
+        print("maths: no maths import, no x87 transcendental instruction")
 else:
     failures.append("unknown check " + what)
 for failure in failures:
