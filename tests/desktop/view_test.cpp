@@ -131,8 +131,13 @@ TEST(ViewCommandLine, BadEmbeddingOptionsExitWithStatus2)
         {{"--window-id", "0x"}, "--window-id: expected an X window id"},
         {{"-window-id", "12ab"}, "--window-id: expected an X window id"},
         {{"--window-id", "0x100000000"}, "--window-id: expected an X window id"},
-        {{"--root", "--window-id", "7"}, "give --window-id or --root, not both"},
+        {{"--root", "--window-id", "7"}, "give one of --window-id, --root and --wallpaper"},
+        {{"--wallpaper", "-root"}, "give one of --window-id, --root and --wallpaper"},
         {{"-root", "--size", "320x200"}, "keeps its own size"},
+        {{"--wallpaper", "--resize-at", "3:300x180"}, "keeps its own size"},
+        {{"--output", "DP-1"}, "--output names the Wayland output of a --wallpaper"},
+        {{"--wallpaper", "--output", ""}, "--output: expected an output name"},
+        {{"--fps", "0"}, "--fps: expected a whole number from 1"},
         {{"--ticks-per-frame", "0"}, "--ticks-per-frame: expected a whole number from 1"},
     };
     for (const auto& bad : cases) {
