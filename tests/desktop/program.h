@@ -22,6 +22,7 @@ public:
     bool WaitForExit(double seconds);
     void Signal(int signal);
 
+    pid_t Pid() const { return pid_; }
     bool Exited() const { return exited_; }
     int ExitStatus() const { return exitStatus_; }  // -1 unless it exited normally
     std::string Out() const;

@@ -165,7 +165,7 @@ WaylandWallpaper::WaylandWallpaper(const std::string& outputName) : outputName_(
         Close();
         throw NoLayerShell(
             "this Wayland compositor offers no layer shell (zwlr_layer_shell_v1; GNOME's does not), so the scene "
-            "cannot be its wallpaper: run `trails view` in a window, or `trails view --root` under X11");
+            "cannot be its wallpaper; what works instead: a window (trails view), or --root under X11");
     }
     if (compositor_ == nullptr) {
         Close();
