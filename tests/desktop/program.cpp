@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -124,4 +125,65 @@ std::string ScreenHackProgram()
 {
     const std::string trails = TRAILS_PROGRAM;
     return trails.substr(0, trails.find_last_of('/') + 1) + "chaos-trails";
+}
+
+namespace {
+
+int Count(const std::string& text, const std::string& what)
+{
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+long long ViewStatus::FramesOn(const std::string& output) const
+{
+    const size_t at = line.find("; " + output + " ") != std::string::npos ? line.find("; " + output + " ") + 2
+                                                                          : line.find(", " + output + " ");
+    if (at == std::string::npos)
+        return -1;
+    const size_t number = line.find(' ', at) + 1;
+    return std::atoll(line.c_str() + number);
+}
+
+ViewStatus AskViewStatus(Program& view)
+{
+    const std::string marker = "trails view: now: ";
+    const int before = Count(view.Out(), marker);
+    view.Signal(SIGUSR1);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Count(view.Out(), marker) <= before && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ViewStatus status;
+    const std::string out = view.Out();
+    if (Count(out, marker) <= before)
+        return status;
+    const size_t at = out.rfind(marker);
+    status.line = out.substr(at, out.find('\n', at) - at);
+    status.frames = std::atoll(status.line.c_str() + marker.size());
+    const size_t ticks = status.line.find(" frames and ");
+    if (ticks != std::string::npos)
+        status.ticks = std::atoll(status.line.c_str() + ticks + 12);
+    return status;
+}
+
+double CpuSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t end = text.rfind(')');
+    if (end == std::string::npos)
+        return 0.0;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    double ticks = 0.0;
+    // From the third field on: utime is the 14th, stime the 15th.
+    for (int n = 3; n <= 15 && fields >> field; ++n) {
+        if (n == 14 || n == 15)
+            ticks += std::atof(field.c_str());
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }

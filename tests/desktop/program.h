@@ -47,3 +47,17 @@ Outcome RunProgram(const std::vector<std::string>& arguments, const std::vector<
 // Where the build put trails (and the chaos-trails link beside it).
 std::string TrailsProgram();
 std::string ScreenHackProgram();
+
+// Where a running `trails view` stands, from the line SIGUSR1 has it print
+// ("trails view: now: F frames and T ticks ...; HEADLESS-1 N frames, ...").
+struct ViewStatus {
+    std::string line;  // empty when none came
+    long long frames = -1;
+    long long ticks = -1;
+    // Frames drawn on the Wayland output so far; -1 when it is not listed.
+    long long FramesOn(const std::string& output) const;
+};
+ViewStatus AskViewStatus(Program& view);
+
+// User and system time of a process so far, in seconds.
+double CpuSeconds(pid_t pid);

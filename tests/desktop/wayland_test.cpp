@@ -10,8 +10,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -41,53 +39,6 @@ int Count(const std::string& text, const std::string& what)
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++count;
     return count;
-}
-
-// Where a wallpaper stands, from the line SIGUSR1 has it print.
-struct Status {
-    std::string line;
-    long long ticks = -1;
-    // Frames drawn on the output so far; -1 when it is not listed.
-    long long FramesOn(const std::string& output) const
-    {
-        const size_t at = line.find(output + " ");
-        return at == std::string::npos ? -1 : std::atoll(line.c_str() + at + output.size() + 1);
-    }
-};
-
-Status AskStatus(Program& view)
-{
-    const std::string marker = "trails view: now: ";
-    const int before = Count(view.Out(), marker);
-    view.Signal(SIGUSR1);
-    const auto end = Clock::now() + std::chrono::seconds(10);
-    while (Count(view.Out(), marker) <= before && Clock::now() < end)
-        Sleep(0.02);
-    Status status;
-    const std::string out = view.Out();
-    const size_t at = out.rfind(marker);
-    if (at == std::string::npos || Count(out, marker) <= before)
-        return status;
-    status.line = out.substr(at, out.find('\n', at) - at);
-    const size_t ticks = status.line.find(" frames and ");
-    if (ticks != std::string::npos)
-        status.ticks = std::atoll(status.line.c_str() + ticks + 12);
-    return status;
-}
-
-// User and system time of a process, in seconds.
-double CpuSeconds(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0.0;
-    for (int n = 3; n <= 15 && fields >> field; ++n) {
-        if (n == 14 || n == 15)
-            ticks += std::atof(field.c_str());
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 std::string Describe(const SceneLook& look)
@@ -198,9 +149,9 @@ TEST_F(WaylandWallpaper, AFullscreenWindowStopsOnlyThatOutputsFramesUntilItClose
     WaitForScene("HEADLESS-1", 640, 480, 30.0);
     std::unique_ptr<Program> window = FullscreenWindowOn("HEADLESS-1");
     ASSERT_TRUE(view->WaitForOutput("HEADLESS-1 hidden", 10.0)) << view->Out();
-    const Status covered = AskStatus(*view);
+    const ViewStatus covered = AskViewStatus(*view);
     Sleep(1.0);
-    const Status later = AskStatus(*view);
+    const ViewStatus later = AskViewStatus(*view);
     EXPECT_EQ(covered.FramesOn("HEADLESS-1"), later.FramesOn("HEADLESS-1")) << later.line;
     EXPECT_GT(later.FramesOn("HEADLESS-2"), covered.FramesOn("HEADLESS-2")) << later.line;
     EXPECT_GT(later.ticks, covered.ticks) << "the scene runs while one output shows it";
@@ -209,7 +160,7 @@ TEST_F(WaylandWallpaper, AFullscreenWindowStopsOnlyThatOutputsFramesUntilItClose
     ASSERT_TRUE(window->WaitForExit(10.0));
     ASSERT_TRUE(view->WaitForOutput("HEADLESS-1 shown again", 10.0)) << view->Out();
     Sleep(0.5);
-    EXPECT_GT(AskStatus(*view).FramesOn("HEADLESS-1"), later.FramesOn("HEADLESS-1"));
+    EXPECT_GT(AskViewStatus(*view).FramesOn("HEADLESS-1"), later.FramesOn("HEADLESS-1"));
     const SceneLook look = WaitForScene("HEADLESS-1", 640, 480, 30.0);
     EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
     ExpectCleanEndOnSigterm(*view);
@@ -224,11 +175,11 @@ TEST_F(WaylandWallpaper, WithEveryOutputCoveredTheScenePausesAndSleeps)
     std::unique_ptr<Program> second = FullscreenWindowOn("HEADLESS-2");
     ASSERT_TRUE(view->WaitForOutput("HEADLESS-1 hidden", 10.0)) << view->Out();
     ASSERT_TRUE(view->WaitForOutput("HEADLESS-2 hidden", 10.0)) << view->Out();
-    const Status hidden = AskStatus(*view);
+    const ViewStatus hidden = AskViewStatus(*view);
     const double cpuBefore = CpuSeconds(view->Pid());
     Sleep(2.0);
     const double cpu = CpuSeconds(view->Pid()) - cpuBefore;
-    const Status later = AskStatus(*view);
+    const ViewStatus later = AskViewStatus(*view);
     EXPECT_EQ(hidden.ticks, later.ticks) << "ticks ran while nobody could see the scene: " << later.line;
     EXPECT_EQ(hidden.FramesOn("HEADLESS-1"), later.FramesOn("HEADLESS-1")) << later.line;
     EXPECT_EQ(hidden.FramesOn("HEADLESS-2"), later.FramesOn("HEADLESS-2")) << later.line;
@@ -241,7 +192,7 @@ TEST_F(WaylandWallpaper, WithEveryOutputCoveredTheScenePausesAndSleeps)
     ASSERT_TRUE(second->WaitForExit(10.0));
     ASSERT_TRUE(view->WaitForOutput("HEADLESS-2 shown again", 10.0)) << view->Out();
     Sleep(0.5);
-    EXPECT_GT(AskStatus(*view).ticks, later.ticks) << "the scene goes on once it can be seen";
+    EXPECT_GT(AskViewStatus(*view).ticks, later.ticks) << "the scene goes on once it can be seen";
     view->Signal(SIGTERM);
     ASSERT_TRUE(view->WaitForExit(5.0));
     const std::string out = view->Out();
@@ -270,7 +221,7 @@ TEST_F(WaylandWallpaper, OutputNamesOneOutputOnly)
     ASSERT_TRUE(view->WaitForOutput("HEADLESS-2 800x600: the scene is its wallpaper", 30.0)) << view->Out();
     const SceneLook look = WaitForScene("HEADLESS-2", 800, 600, 30.0);
     EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
-    const Status status = AskStatus(*view);
+    const ViewStatus status = AskViewStatus(*view);
     EXPECT_EQ(-1, status.FramesOn("HEADLESS-1")) << status.line;
     EXPECT_EQ(std::string::npos, view->Out().find("HEADLESS-1")) << view->Out();
     ExpectCleanEndOnSigterm(*view);
@@ -299,7 +250,7 @@ TEST(WaylandOutputs, AnOutputUnpluggedAndAnotherPluggedInKeepTheViewDrawing)
     ASSERT_TRUE(view.WaitForOutput("WL-3 ", 10.0)) << view.Out();
     ASSERT_TRUE(view.WaitForOutput(": the scene is its wallpaper", 10.0)) << view.Out();
     Sleep(1.0);
-    const Status status = AskStatus(view);
+    const ViewStatus status = AskViewStatus(view);
     EXPECT_GT(status.FramesOn("WL-3"), 0) << status.line;
     EXPECT_GT(status.FramesOn("WL-1"), 0) << status.line;
     EXPECT_EQ(-1, status.FramesOn("WL-2")) << status.line;

@@ -120,7 +120,7 @@ public:
         titleShown_ = started_;
         while (!StopRequested()) {
             if (TakeStatusRequest())
-                PrintStatus();
+                PrintStatus("now");
             ViewEvents events = ReadEvents();
             if (events.quit || StopRequested())
                 break;
@@ -143,15 +143,16 @@ public:
         return true;
     }
 
-    void PrintStatus() const
+    // "now: ..." on SIGUSR1, "at the end: ..." when the run ends.
+    void PrintStatus(const char* when) const
     {
-        std::printf("trails view: %s\n", RunSummary(schedule_, started_, Now()).c_str());
+        std::printf("trails view: %s: %s\n", when, RunSummary(schedule_, started_, Now()).c_str());
         std::fflush(stdout);
     }
 
     void PrintReport() const
     {
-        PrintStatus();
+        PrintStatus("at the end");
         if (settings_.frames != 0)
             std::printf("trails view: %s\n", costs_.Report().c_str());
     }
