@@ -36,8 +36,8 @@ fuzz-build: deps
 	cmake -S fuzz -B $(BUILD)/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 
-# The sanitizer run first (without the OpenGL tests: Mesa is noisy under the
-# sanitizers); the release run last, with the cross-build checks (Windows
+# The sanitizer run first (the OpenGL and Wayland tests included); the
+# release run last, with the cross-build checks (Windows
 # under Wine, -O0 against release) and the bounded fuzz run. Its last lines
 # name the checks that were skipped, and why Wine did not run.
 check: native asan o0 windows fuzz-build

@@ -48,7 +48,7 @@ Program::Program(const std::vector<std::string>& arguments, const std::vector<st
         dup2(err, STDERR_FILENO);
         dup2(in, STDIN_FILENO);
         // Under the sanitizer build: SDL and the X and GL libraries keep some
-        // allocations until exit by design.
+        // allocations until exit by design; LeakChecked turns the reports on.
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
         for (const std::string& setting : environment)
             putenv(const_cast<char*>(setting.c_str()));
@@ -120,6 +120,31 @@ Outcome RunProgram(const std::vector<std::string>& arguments, const std::vector<
     return outcome;
 }
 
+std::vector<std::string> LeakChecked(std::vector<std::string> environment)
+{
+    environment.push_back("ASAN_OPTIONS=detect_leaks=1");
+    environment.push_back("LSAN_OPTIONS=suppressions=" LSAN_SUPPRESSIONS ":print_suppressions=0:exitcode=0");
+    return environment;
+}
+
+std::string LeaksInOurCode(const std::string& err)
+{
+    std::string found;
+    const std::string marker = "leak of ";
+    for (size_t at = err.find(marker); at != std::string::npos;) {
+        const size_t next = err.find(marker, at + 1);
+        const std::string report = err.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        for (const char* ours : {"/tools/", "/core/", "/render/", "/plugin/", "/platform/"}) {
+            if (report.find(std::string(CHAOSTRAILS_SOURCE_DIR) + ours) != std::string::npos) {
+                found += report;
+                break;
+            }
+        }
+        at = next;
+    }
+    return found;
+}
+
 std::string TrailsProgram() { return TRAILS_PROGRAM; }
 std::string ScreenHackProgram()
 {
@@ -141,12 +166,13 @@ int Count(const std::string& text, const std::string& what)
 
 long long ViewStatus::FramesOn(const std::string& output) const
 {
-    const size_t at = line.find("; " + output + " ") != std::string::npos ? line.find("; " + output + " ") + 2
-                                                                          : line.find(", " + output + " ");
-    if (at == std::string::npos)
-        return -1;
-    const size_t number = line.find(' ', at) + 1;
-    return std::atoll(line.c_str() + number);
+    // Listed after the summary ("; NAME N frames") or another output (", ").
+    for (const char* before : {"; ", ", "}) {
+        const size_t at = line.find(before + output + " ");
+        if (at != std::string::npos)
+            return std::atoll(line.c_str() + at + 2 + output.size() + 1);
+    }
+    return -1;
 }
 
 ViewStatus AskViewStatus(Program& view)

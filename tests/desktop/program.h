@@ -35,6 +35,16 @@ private:
     std::string directory_;
 };
 
+// The environment given, plus leak reports under the sanitizer build (off by
+// default there, see Program), which do not change the exit status: Mesa
+// unloads its driver at exit, and the blocks it keeps until then are
+// reported under no library a suppression could name. LeaksInOurCode picks
+// the reports that name a function of ours.
+std::vector<std::string> LeakChecked(std::vector<std::string> environment);
+// The leak reports in a program's stderr with a frame in this project's
+// sources; empty when there are none (or no sanitizer).
+std::string LeaksInOurCode(const std::string& err);
+
 // Runs a program to its end (at most `seconds`, then it is killed).
 struct Outcome {
     int exitStatus = -1;

@@ -64,11 +64,12 @@ protected:
     {
         std::vector<std::string> arguments = {TrailsProgram(), "view", "--wallpaper", "--seed", "9"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
-        std::unique_ptr<Program> view(new Program(arguments, sway_.ClientEnvironment()));
+        std::unique_ptr<Program> view(new Program(arguments, LeakChecked(sway_.ClientEnvironment())));
         EXPECT_TRUE(view->WaitForOutput("HEADLESS-1 640x480: the scene is its wallpaper", 30.0))
             << view->Out() << view->Err();
         EXPECT_TRUE(view->WaitForOutput("HEADLESS-2 800x600: the scene is its wallpaper", 30.0))
             << view->Out() << view->Err();
+        EXPECT_TRUE(view->WaitForOutput("renderer opengl", 30.0)) << view->Out() << view->Err();
         return view;
     }
 
@@ -122,6 +123,7 @@ protected:
         ASSERT_TRUE(view.WaitForExit(5.0)) << "still running 5 s after SIGTERM";
         EXPECT_EQ(0, view.ExitStatus()) << view.Err();
         EXPECT_NE(std::string::npos, view.Out().find("trails view: at the end: ")) << view.Out();
+        EXPECT_EQ("", LeaksInOurCode(view.Err()));
     }
 
     SwayServer sway_{{"output HEADLESS-1 mode 640x480 position 0 0", "default_border none"}};
@@ -240,7 +242,7 @@ TEST(WaylandOutputs, AnOutputUnpluggedAndAnotherPluggedInKeepTheViewDrawing)
     SwayServer nested({"default_border none"}, &outer);
     ASSERT_TRUE(nested.Ok()) << nested.Failure();
     ASSERT_TRUE(nested.Message({"create_output"}));
-    Program view({TrailsProgram(), "view", "--wallpaper", "--seed", "4"}, nested.ClientEnvironment());
+    Program view({TrailsProgram(), "view", "--wallpaper", "--seed", "4"}, LeakChecked(nested.ClientEnvironment()));
     ASSERT_TRUE(view.WaitForOutput("WL-2", 30.0)) << view.Out() << view.Err();
     ASSERT_TRUE(view.WaitForOutput("renderer opengl", 30.0)) << view.Out() << view.Err();
 
@@ -263,6 +265,7 @@ TEST(WaylandOutputs, AnOutputUnpluggedAndAnotherPluggedInKeepTheViewDrawing)
     view.Signal(SIGTERM);
     ASSERT_TRUE(view.WaitForExit(5.0));
     EXPECT_EQ(0, view.ExitStatus()) << view.Err();
+    EXPECT_EQ("", LeaksInOurCode(view.Err()));
 }
 
 // Weston offers no layer shell, as GNOME's compositor does not.
@@ -284,8 +287,9 @@ TEST(WaylandWithoutLayerShell, OneLineSaysWhatWorksInsteadAndTheExitIsNonZero)
             std::system(("rm -rf '" + directory + "'").c_str());
             GTEST_SKIP() << "weston did not start: " << weston.Err();
         }
-        const Outcome outcome = RunProgram({TrailsProgram(), "view", "--wallpaper"},
-                                           {"XDG_RUNTIME_DIR=" + directory, "WAYLAND_DISPLAY=trails-weston"}, 60.0);
+        const Outcome outcome =
+            RunProgram({TrailsProgram(), "view", "--wallpaper"},
+                       LeakChecked({"XDG_RUNTIME_DIR=" + directory, "WAYLAND_DISPLAY=trails-weston"}), 60.0);
         EXPECT_NE(0, outcome.exitStatus);
         EXPECT_NE(-1, outcome.exitStatus) << "it did not end by itself";
         EXPECT_EQ(1, Count(outcome.err, "\n")) << outcome.err;
