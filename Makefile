@@ -5,10 +5,13 @@
 #   make bench    the benchmarks of this tree (not part of check)
 #   make bench-compare  the benchmarks side by side with the baseline, 24c5995
 #   make fuzz     the fuzzer for ten minutes (check runs it for one)
+#   make install  trails, chaos-trails, the XScreenSaver hack, menu entry and
+#                 manual page under PREFIX (default /usr/local)
 JOBS ?= 2
 BUILD := build
+PREFIX ?= /usr/local
 
-.PHONY: all deps native asan o0 windows fuzz-build check demo bench bench-compare fuzz clean
+.PHONY: all deps native asan o0 windows fuzz-build check demo bench bench-compare fuzz install clean
 
 all: native
 
@@ -60,6 +63,9 @@ bench-compare: deps
 
 fuzz: deps
 	fuzz/run-fuzz.sh 600
+
+install: native
+	cmake --install $(BUILD)/native --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) out
