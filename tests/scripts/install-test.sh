@@ -33,9 +33,11 @@ for link in bin/chaos-trails libexec/xscreensaver/chaos-trails; do
   [ "$(readlink -f "$prefix/$link")" = "$(readlink -f "$prefix/bin/trails")" ] || fail "$link does not lead to bin/trails"
 done
 # Under its hack name the program is `trails view`, as XScreenSaver runs it.
-"$prefix/libexec/xscreensaver/chaos-trails" -help | head -n 1 | grep -q '^usage: trails view' ||
-  fail "the installed hack does not run as trails view"
-"$prefix/bin/trails" view --help | grep -q -- '--wallpaper' || fail "the installed trails knows no --wallpaper"
+# (Read whole before grep looks: grep -q leaving early would break the pipe.)
+hack_help=$("$prefix/libexec/xscreensaver/chaos-trails" -help)
+[[ $hack_help == "usage: trails view"* ]] || fail "the installed hack does not run as trails view"
+view_help=$("$prefix/bin/trails" view --help)
+[[ $view_help == *--wallpaper* ]] || fail "the installed trails knows no --wallpaper"
 grep -q '^Exec=trails view$' "$prefix/share/applications/chaos-trails.desktop" || fail "the menu entry does not run trails view"
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$prefix/share/applications/chaos-trails.desktop" || fail "desktop-file-validate"
@@ -58,7 +60,8 @@ else
   for library in libsdl2 libwayland-client0 libegl1; do
     grep -q "$library" <<<"$depends" || fail "the package does not depend on $library: $depends"
   done
-  dpkg-deb -c "$deb" | grep -q 'usr/libexec/xscreensaver/chaos-trails -> ../../bin/trails' ||
+  contents=$(dpkg-deb -c "$deb")
+  [[ $contents == *"usr/libexec/xscreensaver/chaos-trails -> ../../bin/trails"* ]] ||
     fail "the package's hack link does not lead to ../../bin/trails"
 fi
 
