@@ -201,6 +201,7 @@ TEST_F(WaylandWallpaper, WithEveryOutputCoveredTheScenePausesAndSleeps)
     const size_t paused = out.find("paused ", out.find("at the end: "));
     ASSERT_NE(std::string::npos, paused) << out;
     EXPECT_GT(std::atoi(out.c_str() + paused + 7), 20) << "the report's paused share: " << out;
+    EXPECT_EQ("", LeaksInOurCode(view->Err()));
 }
 
 TEST_F(WaylandWallpaper, AnOutputAddedAtRunTimeGetsTheSameScene)
@@ -218,8 +219,8 @@ TEST_F(WaylandWallpaper, AnOutputAddedAtRunTimeGetsTheSameScene)
 
 TEST_F(WaylandWallpaper, OutputNamesOneOutputOnly)
 {
-    std::unique_ptr<Program> view(
-        new Program({TrailsProgram(), "view", "--wallpaper", "--output", "HEADLESS-2"}, sway_.ClientEnvironment()));
+    std::unique_ptr<Program> view(new Program({TrailsProgram(), "view", "--wallpaper", "--output", "HEADLESS-2"},
+                                              LeakChecked(sway_.ClientEnvironment())));
     ASSERT_TRUE(view->WaitForOutput("HEADLESS-2 800x600: the scene is its wallpaper", 30.0)) << view->Out();
     const SceneLook look = WaitForScene("HEADLESS-2", 800, 600, 30.0);
     EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
