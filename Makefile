@@ -12,10 +12,13 @@
 #                 against glibc and MPFR (not part of check: about an hour on
 #                 two cores); rewrites tests/data/exact_math_cases.txt
 #   make bench-math  the exact functions against glibc, per value
+#   make install  trails, chaos-trails, the XScreenSaver hack, menu entry and
+#                 manual page under PREFIX (default /usr/local)
 JOBS ?= 2
 BUILD := build
+PREFIX ?= /usr/local
 
-.PHONY: all deps native asan o0 windows fuzz-build builds check demo bench bench-compare fuzz prove-math bench-math clean
+.PHONY: all deps native asan o0 windows fuzz-build builds check demo bench bench-compare fuzz prove-math bench-math install clean
 
 all: native
 
@@ -46,9 +49,10 @@ fuzz-build:
 
 builds: native asan o0 windows fuzz-build
 
-# The sanitizer run first; the release run last, with the cross-build checks
-# (Windows under Wine, -O0 against release) and the bounded fuzz run. Its last
-# lines name the checks that were skipped, and why Wine did not run.
+# The sanitizer run first (the OpenGL and Wayland tests included); the release
+# run last, with the cross-build checks (Windows under Wine, -O0 against
+# release) and the bounded fuzz run. Its last lines name the checks that were
+# skipped, and why Wine did not run.
 check: deps
 	@$(MAKE) --no-print-directory builds
 	@scripts/run-checks $(JOBS)
@@ -82,6 +86,9 @@ prove-math: native
 
 bench-math: native
 	$(BUILD)/native/bench/exact_math_bench
+
+install: native
+	cmake --install $(BUILD)/native --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) out

@@ -41,6 +41,12 @@ native_packages=(
   # trails view through OpenGL and into other X windows, and its tests
   # (Mesa's llvmpipe under Xvfb)
   libgl-dev libx11-dev libgl1-mesa-dri libglx-mesa0
+  # trails view --wallpaper on Wayland (EGL, the layer shell's code made by
+  # wayland-scanner), and its tests: a headless Sway, grim for its
+  # screenshots, Weston as a compositor without a layer shell
+  libwayland-dev libwayland-bin wayland-protocols libegl-dev libegl-mesa0 sway grim weston
+  # the Debian package of trails (cpack -G DEB)
+  dpkg-dev
 )
 
 # What scripts/with-wine needs: Debian's Wine (32-bit loader plus the 64-bit

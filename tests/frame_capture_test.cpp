@@ -2,9 +2,13 @@
 // where Direct3D's clip space becomes OpenGL's. No OpenGL context needed.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+
 #include "platform/software_device.h"
 #include "plugin/entry_points.h"
 #include "plugin/plugin_state.h"
+#include "core/matrices.h"
 #include "render/device_resources.h"
 #include "tools/trails/frame_capture.h"
 #include "tools/trails/gl_presenter.h"
@@ -49,6 +53,35 @@ TEST(GlClipConversion, PutsEveryPointWhereDirect3DDrawsIt)
         EXPECT_NEAR(d3dX + 0.5, glX, 1e-4);
         EXPECT_NEAR(height - d3dY - 0.5, glY, 1e-4);
         EXPECT_NEAR(d3dDepth, glDepth, 1e-6);
+    }
+}
+
+// A frame made for one screen drawn on an output of another aspect (the
+// wallpaper draws one frame on every output): the aspect scale turns the
+// projection made for the first into the one made for the second.
+TEST(GlClipConversion, TheAspectScaleRefitsAProjectionToAnotherScreen)
+{
+    const float fieldOfView = 0.9f;
+    const struct {
+        double made, shown;
+    } screens[] = {{1.6, 1.0}, {16.0 / 9.0, 4.0 / 3.0}, {1.25, 21.0 / 9.0}};
+    for (const auto& screen : screens) {
+        Matrix4x4 made;
+        Matrix4x4 wanted;
+        D3DXMatrixPerspectiveFovLH(&made, fieldOfView, static_cast<float>(screen.made), 1.0f, 100.0f);
+        D3DXMatrixPerspectiveFovLH(&wanted, fieldOfView, static_cast<float>(screen.shown), 1.0f, 100.0f);
+        D3DMATRIX madeD3d;
+        D3DMATRIX wantedD3d;
+        std::memcpy(&madeD3d, &made, sizeof made);
+        std::memcpy(&wantedD3d, &wanted, sizeof wanted);
+        const D3DMATRIX refitted = MultiplyMatrices(madeD3d, GlClipFromDirect3D(800, 600, screen.made / screen.shown));
+        const D3DMATRIX direct = MultiplyMatrices(wantedD3d, GlClipFromDirect3D(800, 600));
+        for (int row = 0; row < 4; ++row) {
+            for (int column = 0; column < 4; ++column)
+                EXPECT_NEAR(direct.m[row][column], refitted.m[row][column], 1e-6) << row << "," << column;
+        }
+        // Without the scale the picture would be stretched.
+        EXPECT_GT(std::abs(MultiplyMatrices(madeD3d, GlClipFromDirect3D(800, 600)).m[0][0] - direct.m[0][0]), 0.05);
     }
 }
 

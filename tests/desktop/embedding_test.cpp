@@ -145,6 +145,85 @@ TEST_F(Embedding, RootDrawsOnTheRootWindow)
     ExpectQuickCleanEndOnSigterm(view);
 }
 
+// --wallpaper under X11 is --root, so that one command works under both.
+TEST_F(Embedding, WallpaperUnderX11DrawsOnTheRootWindow)
+{
+    Program view({TrailsProgram(), "view", "--wallpaper", "--seed", "8"}, {"WAYLAND_DISPLAY="});
+    ASSERT_TRUE(view.WaitForOutput("(--wallpaper)", 30.0)) << view.Out() << view.Err();
+    EXPECT_NE(std::string::npos, view.Out().find("into the root window")) << view.Out();
+    const SceneLook look = WaitForScene(DefaultRootWindow(display_), 0, 0, 640, 480, 30.0);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
+    ExpectQuickCleanEndOnSigterm(view);
+}
+
+// A window raised over the view's, covering it whole: no frame and no tick
+// until it goes; a window uncovered draws again at once.
+TEST_F(Embedding, ACoveredWindowPausesTheSceneUntilItCanBeSeenAgain)
+{
+    const Window window = CreateWindow(40, 40, 240, 150);
+    Program view({TrailsProgram(), "view", "--window-id", Hex(window), "--seed", "6"});
+    ASSERT_TRUE(view.WaitForOutput("renderer", 30.0)) << view.Out() << view.Err();
+    WaitForScene(window, 0, 0, 240, 150, 30.0);
+    const Window cover = CreateWindow(0, 0, 640, 480);
+    ASSERT_TRUE(view.WaitForOutput("the window cannot be seen (covered or unmapped): paused", 10.0)) << view.Out();
+    const ViewStatus covered = AskViewStatus(view);
+    const double cpuBefore = CpuSeconds(view.Pid());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const double cpu = CpuSeconds(view.Pid()) - cpuBefore;
+    const ViewStatus later = AskViewStatus(view);
+    EXPECT_EQ(covered.frames, later.frames) << later.line;
+    EXPECT_EQ(covered.ticks, later.ticks) << later.line;
+    // Asleep, not polling in a loop (the cost itself is measured over 10 s
+    // elsewhere, not asserted here).
+    EXPECT_LT(cpu, 0.1) << "CPU seconds in 1 s while covered";
+
+    XDestroyWindow(display_, cover);
+    XSync(display_, False);
+    ASSERT_TRUE(view.WaitForOutput("the window can be seen again: running", 10.0)) << view.Out();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const ViewStatus shown = AskViewStatus(view);
+    EXPECT_GT(shown.frames, later.frames) << shown.line;
+    EXPECT_GT(shown.ticks, later.ticks) << shown.line;
+    ExpectQuickCleanEndOnSigterm(view);
+    EXPECT_EQ(std::string::npos, view.Out().find("paused 0% of the time")) << view.Out();
+}
+
+// The view's own window, whose X id the view asks SDL for.
+TEST_F(Embedding, TheViewsOwnWindowCoveredPausesToo)
+{
+    Program view({TrailsProgram(), "view", "--size", "200x120", "--seed", "6"});
+    ASSERT_TRUE(view.WaitForOutput("renderer", 30.0)) << view.Out() << view.Err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(std::string::npos, view.Out().find("cannot be seen")) << view.Out();
+    const Window cover = CreateWindow(0, 0, 640, 480);
+    ASSERT_TRUE(view.WaitForOutput("the window cannot be seen", 10.0)) << view.Out();
+    XDestroyWindow(display_, cover);
+    XSync(display_, False);
+    ASSERT_TRUE(view.WaitForOutput("the window can be seen again", 10.0)) << view.Out();
+    ExpectQuickCleanEndOnSigterm(view);
+}
+
+// Unmapped (minimised, its embedding tool hidden): the same pause.
+TEST_F(Embedding, AnUnmappedWindowPausesTheScene)
+{
+    const Window window = CreateWindow(10, 10, 200, 120);
+    Program view({TrailsProgram(), "view", "--window-id", Hex(window), "--seed", "6"});
+    ASSERT_TRUE(view.WaitForOutput("renderer", 30.0)) << view.Out() << view.Err();
+    WaitForScene(window, 0, 0, 200, 120, 30.0);
+    XUnmapWindow(display_, window);
+    XSync(display_, False);
+    ASSERT_TRUE(view.WaitForOutput("the window cannot be seen", 10.0)) << view.Out();
+    const ViewStatus unmapped = AskViewStatus(view);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(unmapped.frames, AskViewStatus(view).frames);
+    XMapWindow(display_, window);
+    XSync(display_, False);
+    ASSERT_TRUE(view.WaitForOutput("the window can be seen again", 10.0)) << view.Out();
+    const SceneLook look = WaitForScene(window, 0, 0, 200, 120, 30.0);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
+    ExpectQuickCleanEndOnSigterm(view);
+}
+
 // The window's owner destroys it without stopping the hack first: the view
 // notices, says so and ends cleanly instead of dying of an X error.
 TEST_F(Embedding, AWindowThatGoesAwayEndsTheView)

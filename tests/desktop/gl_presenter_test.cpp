@@ -88,9 +88,16 @@ protected:
         CaptureFrame(*device_, frame_);
     }
 
-    Difference PresentAndCompare(const CapturedFrame& frame)
+    // `sceneAspect` 0: the frame as it is; otherwise drawn as one made for a
+    // screen of that aspect.
+    Difference PresentAndCompare(const CapturedFrame& frame, double sceneAspect = 0.0)
     {
-        presenter_->Present(frame);
+        if (sceneAspect == 0.0) {
+            presenter_->Present(frame);
+        } else {
+            presenter_->Upload(frame);
+            presenter_->Draw(frame, width_, height_, sceneAspect);
+        }
         const size_t count = static_cast<size_t>(width_) * height_;
         std::vector<uint32_t> rows(count);
         glReadPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_INT_8_8_8_8_REV, rows.data());
@@ -200,6 +207,28 @@ TEST_F(GlAgainstSoftware, APresenterGettingTheFrameWrongDisagrees)
         EXPECT_FALSE(Agrees(difference)) << fault.first << ": mean " << difference.meanAbsolute << ", beyond "
                                          << kAgreementTolerance << ": " << difference.shareBeyond;
     }
+}
+
+// The wallpaper draws one frame, made for one output, on outputs of other
+// aspects. A frame whose projection was made for 16:10 and is drawn into a
+// square window must look like the square frame the device drew.
+TEST_F(GlAgainstSoftware, AFrameMadeForAnotherAspectIsRefittedToTheWindow)
+{
+    Open(300, 300);
+    RunScene(21, 150);
+    ASSERT_EQ(2u, frame_.draws.size());
+    const double made = 1.6;
+    CapturedFrame wide = frame_;
+    for (FrameDraw& draw : wide.draws) {
+        // What D3DXMatrixPerspectiveFovLH gives for 1.6 instead of 1: x / 1.6.
+        for (int row = 0; row < 4; ++row)
+            draw.projection.m[row][0] = static_cast<float>(draw.projection.m[row][0] / made);
+    }
+    const Difference refitted = PresentAndCompare(wide, made);
+    EXPECT_TRUE(Agrees(refitted)) << "mean " << refitted.meanAbsolute << ", beyond " << kAgreementTolerance << ": "
+                                  << refitted.shareBeyond;
+    const Difference stretched = PresentAndCompare(wide);
+    EXPECT_FALSE(Agrees(stretched)) << "drawn without the refit: mean " << stretched.meanAbsolute;
 }
 
 // The scene's sampler states as OpenGL holds them after a draw: wrapped,

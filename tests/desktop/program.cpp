@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -47,7 +48,7 @@ Program::Program(const std::vector<std::string>& arguments, const std::vector<st
         dup2(err, STDERR_FILENO);
         dup2(in, STDIN_FILENO);
         // Under the sanitizer build: SDL and the X and GL libraries keep some
-        // allocations until exit by design.
+        // allocations until exit by design; LeakChecked turns the reports on.
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
         for (const std::string& setting : environment)
             putenv(const_cast<char*>(setting.c_str()));
@@ -119,9 +120,96 @@ Outcome RunProgram(const std::vector<std::string>& arguments, const std::vector<
     return outcome;
 }
 
+std::vector<std::string> LeakChecked(std::vector<std::string> environment)
+{
+    environment.push_back("ASAN_OPTIONS=detect_leaks=1");
+    environment.push_back("LSAN_OPTIONS=suppressions=" LSAN_SUPPRESSIONS ":print_suppressions=0:exitcode=0");
+    return environment;
+}
+
+std::string LeaksInOurCode(const std::string& err)
+{
+    std::string found;
+    const std::string marker = "leak of ";
+    for (size_t at = err.find(marker); at != std::string::npos;) {
+        const size_t next = err.find(marker, at + 1);
+        const std::string report = err.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        for (const char* ours : {"/tools/", "/core/", "/render/", "/plugin/", "/platform/"}) {
+            if (report.find(std::string(CHAOSTRAILS_SOURCE_DIR) + ours) != std::string::npos) {
+                found += report;
+                break;
+            }
+        }
+        at = next;
+    }
+    return found;
+}
+
 std::string TrailsProgram() { return TRAILS_PROGRAM; }
 std::string ScreenHackProgram()
 {
     const std::string trails = TRAILS_PROGRAM;
     return trails.substr(0, trails.find_last_of('/') + 1) + "chaos-trails";
+}
+
+namespace {
+
+int Count(const std::string& text, const std::string& what)
+{
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+long long ViewStatus::FramesOn(const std::string& output) const
+{
+    // Listed after the summary ("; NAME N frames") or another output (", ").
+    for (const char* before : {"; ", ", "}) {
+        const size_t at = line.find(before + output + " ");
+        if (at != std::string::npos)
+            return std::atoll(line.c_str() + at + 2 + output.size() + 1);
+    }
+    return -1;
+}
+
+ViewStatus AskViewStatus(Program& view)
+{
+    const std::string marker = "trails view: now: ";
+    const int before = Count(view.Out(), marker);
+    view.Signal(SIGUSR1);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Count(view.Out(), marker) <= before && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ViewStatus status;
+    const std::string out = view.Out();
+    if (Count(out, marker) <= before)
+        return status;
+    const size_t at = out.rfind(marker);
+    status.line = out.substr(at, out.find('\n', at) - at);
+    status.frames = std::atoll(status.line.c_str() + marker.size());
+    const size_t ticks = status.line.find(" frames and ");
+    if (ticks != std::string::npos)
+        status.ticks = std::atoll(status.line.c_str() + ticks + 12);
+    return status;
+}
+
+double CpuSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t end = text.rfind(')');
+    if (end == std::string::npos)
+        return 0.0;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    double ticks = 0.0;
+    // From the third field on: utime is the 14th, stime the 15th.
+    for (int n = 3; n <= 15 && fields >> field; ++n) {
+        if (n == 14 || n == 15)
+            ticks += std::atof(field.c_str());
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }

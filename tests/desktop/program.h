@@ -22,6 +22,7 @@ public:
     bool WaitForExit(double seconds);
     void Signal(int signal);
 
+    pid_t Pid() const { return pid_; }
     bool Exited() const { return exited_; }
     int ExitStatus() const { return exitStatus_; }  // -1 unless it exited normally
     std::string Out() const;
@@ -33,6 +34,16 @@ private:
     int exitStatus_ = -1;
     std::string directory_;
 };
+
+// The environment given, plus leak reports under the sanitizer build (off by
+// default there, see Program), which do not change the exit status: Mesa
+// unloads its driver at exit, and the blocks it keeps until then are
+// reported under no library a suppression could name. LeaksInOurCode picks
+// the reports that name a function of ours.
+std::vector<std::string> LeakChecked(std::vector<std::string> environment);
+// The leak reports in a program's stderr with a frame in this project's
+// sources; empty when there are none (or no sanitizer).
+std::string LeaksInOurCode(const std::string& err);
 
 // Runs a program to its end (at most `seconds`, then it is killed).
 struct Outcome {
@@ -46,3 +57,17 @@ Outcome RunProgram(const std::vector<std::string>& arguments, const std::vector<
 // Where the build put trails (and the chaos-trails link beside it).
 std::string TrailsProgram();
 std::string ScreenHackProgram();
+
+// Where a running `trails view` stands, from the line SIGUSR1 has it print
+// ("trails view: now: F frames and T ticks ...; HEADLESS-1 N frames, ...").
+struct ViewStatus {
+    std::string line;  // empty when none came
+    long long frames = -1;
+    long long ticks = -1;
+    // Frames drawn on the Wayland output so far; -1 when it is not listed.
+    long long FramesOn(const std::string& output) const;
+};
+ViewStatus AskViewStatus(Program& view);
+
+// User and system time of a process so far, in seconds.
+double CpuSeconds(pid_t pid);

@@ -3,7 +3,11 @@
 // way back to it when there is no OpenGL, and the command line.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -86,6 +90,62 @@ TEST_F(ViewWindow, SoftwareRendererSetsTheSceneUpAgainOnANewSize)
     EXPECT_TRUE(LooksLikeTheScene(Look(picture, 0, 0, picture.width, picture.height)));
 }
 
+// --pause-on-battery against a power-supply tree of the test's own: paused
+// while the laptop is unplugged, going on once it is plugged in.
+TEST_F(ViewWindow, PauseOnBatteryStopsTheSceneUntilMainsPowerIsBack)
+{
+    const std::string supplies = TemporaryPath("supplies");
+    std::system(("rm -rf '" + supplies + "' && mkdir -p '" + supplies + "/AC' '" + supplies + "/BAT0'").c_str());
+    const auto write = [&](const std::string& file, const char* text) {
+        std::FILE* out = std::fopen((supplies + "/" + file).c_str(), "w");
+        ASSERT_NE(nullptr, out);
+        std::fputs(text, out);
+        std::fclose(out);
+    };
+    write("AC/type", "Mains\n");
+    write("AC/online", "0\n");
+    write("BAT0/type", "Battery\n");
+    write("BAT0/status", "Discharging\n");
+    Program view({TrailsProgram(), "view", "--size", "200x120", "--pause-on-battery", "--seed", "3"},
+                 {"TRAILS_POWER_SUPPLY_DIR=" + supplies});
+    ASSERT_TRUE(view.WaitForOutput("on battery: paused", 30.0)) << view.Out() << view.Err();
+    const ViewStatus onBattery = AskViewStatus(view);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const ViewStatus later = AskViewStatus(view);
+    EXPECT_EQ(onBattery.ticks, later.ticks) << later.line;
+    EXPECT_EQ(onBattery.frames, later.frames) << later.line;
+
+    write("AC/online", "1\n");
+    write("BAT0/status", "Charging\n");
+    ASSERT_TRUE(view.WaitForOutput("on mains power: running", 10.0)) << view.Out();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_GT(AskViewStatus(view).ticks, later.ticks);
+    view.Signal(SIGTERM);
+    ASSERT_TRUE(view.WaitForExit(5.0));
+    EXPECT_EQ(0, view.ExitStatus()) << view.Err();
+    std::system(("rm -rf '" + supplies + "'").c_str());
+}
+
+// --fps caps the frames; the ticks stay at 60 a second whatever the rate.
+TEST_F(ViewWindow, FpsCapsTheFramesAndLeavesTheTicksAtSixtyASecond)
+{
+    Program view({TrailsProgram(), "view", "--size", "160x100", "--fps", "10", "--seed", "3"});
+    ASSERT_TRUE(view.WaitForOutput("renderer", 30.0)) << view.Out() << view.Err();
+    const ViewStatus first = AskViewStatus(view);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const ViewStatus second = AskViewStatus(view);
+    const long long frames = second.frames - first.frames;
+    const long long ticks = second.ticks - first.ticks;
+    EXPECT_GE(frames, 15) << second.line;
+    EXPECT_LE(frames, 23) << second.line;
+    // Two seconds of scene time; 8 ticks at most a frame keep a slow
+    // machine from counting as a fault here.
+    EXPECT_GE(ticks, 100) << second.line;
+    EXPECT_LE(ticks, 140) << second.line;
+    view.Signal(SIGTERM);
+    ASSERT_TRUE(view.WaitForExit(5.0));
+}
+
 // A display without the GLX extension, as some remote ones are.
 TEST(ViewWithoutOpenGL, OneLineSaysSoAndTheSoftwareDeviceDraws)
 {
@@ -131,8 +191,13 @@ TEST(ViewCommandLine, BadEmbeddingOptionsExitWithStatus2)
         {{"--window-id", "0x"}, "--window-id: expected an X window id"},
         {{"-window-id", "12ab"}, "--window-id: expected an X window id"},
         {{"--window-id", "0x100000000"}, "--window-id: expected an X window id"},
-        {{"--root", "--window-id", "7"}, "give --window-id or --root, not both"},
+        {{"--root", "--window-id", "7"}, "give one of --window-id, --root and --wallpaper"},
+        {{"--wallpaper", "-root"}, "give one of --window-id, --root and --wallpaper"},
         {{"-root", "--size", "320x200"}, "keeps its own size"},
+        {{"--wallpaper", "--resize-at", "3:300x180"}, "keeps its own size"},
+        {{"--output", "DP-1"}, "--output names the Wayland output of a --wallpaper"},
+        {{"--wallpaper", "--output", ""}, "--output: expected an output name"},
+        {{"--fps", "0"}, "--fps: expected a whole number from 1"},
         {{"--ticks-per-frame", "0"}, "--ticks-per-frame: expected a whole number from 1"},
     };
     for (const auto& bad : cases) {

@@ -16,15 +16,24 @@
     "        ticks, unseen\n"
 
 #define VIEW_USAGE                                                                    \
-    "  view [--size WxH] [--seed S] [--frames N] [--ticks-per-frame K]\n"             \
-    "       [--screenshot FILE] [--renderer gl|software] [--window-id ID | --root]\n" \
+    "  view [--size WxH] [--seed S] [--frames N] [--ticks-per-frame K] [--fps N]\n"   \
+    "       [--screenshot FILE] [--renderer gl|software] [--pause-on-battery]\n"      \
+    "       [--wallpaper [--output NAME] | --window-id ID | --root]\n"                \
     "        show the scene live: in a resizable window of its own (default\n"        \
-    "        960x600), in the existing X window ID (decimal or 0x-hex), on the\n"     \
-    "        root window (--root), or in the window XScreenSaver hands over in\n"     \
-    "        XSCREENSAVER_WINDOW, following that window's size\n"                     \
+    "        960x600), as the wallpaper (--wallpaper: the background of every\n"      \
+    "        Wayland output, or the one --output names, through the compositor's\n"   \
+    "        layer shell; under X11 the root window), in the existing X window ID\n"  \
+    "        (decimal or 0x-hex), on the root window (--root), or in the window\n"    \
+    "        XScreenSaver hands over in XSCREENSAVER_WINDOW, following its size\n"    \
+    "        nothing is drawn and the scene stands still while nobody can see it\n"   \
+    "        (covered, unmapped, an output showing a fullscreen window), and with\n"  \
+    "        --pause-on-battery while the machine runs on battery\n"                  \
+    "        --fps N draws at most N frames a second (default: the display's\n"       \
+    "        rate); the scene runs at 60 ticks a second whatever the frame rate\n"    \
     "        --renderer gl (the default) draws the plug-in's frame through OpenGL,\n" \
     "        software with the software device (also when OpenGL is missing)\n"       \
-    "        Space pauses, S saves a PNG, Esc quits; SIGTERM ends it quietly\n"       \
+    "        Space pauses, S saves a PNG, Esc quits; SIGTERM ends it quietly,\n"      \
+    "        SIGUSR1 prints where it stands\n"                                        \
     "        --frames N quits after N frames and prints the frame rate;\n"            \
     "        --ticks-per-frame K runs K ticks before each frame instead of 60 a\n"    \
     "        second; --screenshot saves what the window showed last as a PNG\n"       \

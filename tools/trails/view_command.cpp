@@ -1,17 +1,23 @@
 // trails view: the scene live, hosted the way a wallpaper host hosts it, on
 // the hosts' one schedule (tools/host_schedule.h): 60 ticks a second (or a
-// fixed number a frame), a frame per display refresh (at most 60 a second),
-// and on a new window size a new device: FreePlugin, a device of the new
-// size, SetupPlugin with the new rectangle (which appends another 2000
-// particles, as it does in a host).
+// fixed number a frame), a frame per display refresh (--fps caps it), and
+// on a new window size a new device: FreePlugin, a device of the new size,
+// SetupPlugin with the new rectangle (which appends another 2000 particles,
+// as it does in a host). A wallpaper (--wallpaper) keeps its one scene
+// instead and only draws it for the new rectangle; under Wayland it runs in
+// wallpaper_run.cpp.
+//
+// Nobody looking costs nothing: while the window is covered or unmapped (or
+// the machine runs on battery, with --pause-on-battery) the schedule is
+// paused, no tick and no frame runs, and the loop sleeps until X says the
+// window can be seen again.
 //
 // With OpenGL the device only keeps what the frame set (it rasterizes
 // nothing) and the GL presenter draws it again; otherwise the software device
 // rasterizes each frame and SDL shows its back buffer.
 #include <SDL.h>
 
-#include <chrono>
-#include <csignal>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -25,30 +31,12 @@
 #include "tools/trails/command_line.h"
 #include "tools/trails/hosted_scene.h"
 #include "tools/trails/png_writer.h"
+#include "tools/trails/view_loop.h"
 #include "tools/trails/view_options.h"
 #include "tools/trails/view_screen.h"
+#include "tools/trails/wallpaper_run.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Without a display that paces the frames, at most this many a second.
-const double framesPerSecondCap = 60.0;
-
-volatile std::sig_atomic_t stopSignal = 0;
-void OnStopSignal(int signal) { stopSignal = signal; }
-
-// XScreenSaver ends a hack with SIGTERM, Ctrl-C sends SIGINT: both end the
-// loop, which then frees the scene and exits with 0. Installed before SDL
-// starts, so SDL leaves them alone.
-void CatchStopSignals()
-{
-    struct sigaction action = {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
 
 bool FileExists(const std::string& path)
 {
@@ -81,40 +69,6 @@ void SaveShown(ViewScreen& screen, const std::string& path)
     std::fflush(stdout);
 }
 
-// Where a frame's time went, summed over the run, for the closing report.
-struct FrameCosts {
-    double ticks = 0.0;  // UpdateScene
-    uint64_t tickCount = 0;
-    double frame = 0.0;    // RenderSceneOnScreen
-    double capture = 0.0;  // the presenter reading the device
-    double upload = 0.0;   // the layers' texels into textures
-    double draw = 0.0;     // the presenter's other calls
-    double present = 0.0;  // the swap (where OpenGL's own drawing is finished)
-    uint64_t frames = 0;
-
-    void Add(const ShowTimes& shown)
-    {
-        capture += shown.capture;
-        upload += shown.upload;
-        draw += shown.draw;
-    }
-    std::string Report() const
-    {
-        const double n = frames > 0 ? 1000.0 / static_cast<double>(frames) : 0.0;
-        const double tick = tickCount > 0 ? 1000.0 * ticks / static_cast<double>(tickCount) : 0.0;
-        char text[256];
-        std::snprintf(text, sizeof text,
-                      "per frame: ticks %.2f ms (%.1f of %.2f ms), plug-in frame %.2f ms, presenter %.2f ms "
-                      "(reading %.2f, uploads %.2f, draws %.2f), present %.2f ms",
-                      ticks * n, static_cast<double>(tickCount) * n / 1000.0, tick, frame * n,
-                      (capture + upload + draw) * n, capture * n, upload * n, draw * n, present * n);
-        return text;
-    }
-};
-
-// Seconds on the steady clock, as the schedule takes them.
-double Now() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
-
 // Sleeps until `due` (seconds on the steady clock) when that is more than a
 // millisecond away, so that a present that waits for the display never adds
 // a sleep of its own.
@@ -134,16 +88,21 @@ struct ViewEvents {
     bool sizeChanged = false;
 };
 
+// Without a display rate or --fps: at most this many frames a second.
+const double defaultFramesPerSecond = 60.0;
+
 // One run of the view: the scene, the screen and the schedule, and the loop
 // that ties them together.
 class ViewRun {
 public:
-    ViewRun(const ViewSettings& settings, ViewScreen& screen, const FrameSize& size)
+    ViewRun(const ViewSettings& settings, ViewScreen& screen, const FrameSize& size, bool oneScene)
         : settings_(settings),
           screen_(screen),
           size_(size),
+          oneScene_(oneScene),
           scene_(size.width, size.height),
-          schedule_(ScheduleSettings(settings)),
+          schedule_(ScheduleSettings(settings, screen)),
+          battery_(settings.pauseOnBattery),
           rasterize_(screen.NeedsRasterizedFrames())
     {
         seed_ = SeedNow();
@@ -159,17 +118,22 @@ public:
     {
         started_ = Now();
         titleShown_ = started_;
-        while (stopSignal == 0) {
+        while (!StopRequested()) {
+            if (TakeStatusRequest())
+                PrintStatus("now");
             ViewEvents events = ReadEvents();
-            if (events.quit || stopSignal != 0)
+            if (events.quit || StopRequested())
                 break;
             FrameSize wanted = size_;
             if (!WantedSize(events, wanted))
                 return false;
-            if (events.togglePause)
-                TogglePause();
+            if (events.togglePause) {
+                userPaused_ = !userPaused_;
+                titleDirty_ = true;
+            }
+            UpdatePause(Now());
             FollowSize(wanted);
-            if (schedule_.Paused() && !needFrame_) {
+            if (schedule_.Paused() && (!needFrame_ || hidden_)) {
                 ShowPaused(events);
                 continue;
             }
@@ -179,24 +143,30 @@ public:
         return true;
     }
 
+    // "now: ..." on SIGUSR1, "at the end: ..." when the run ends.
+    void PrintStatus(const char* when) const
+    {
+        std::printf("trails view: %s: %s\n", when, RunSummary(schedule_, started_, Now()).c_str());
+        std::fflush(stdout);
+    }
+
     void PrintReport() const
     {
-        const double seconds = Now() - started_;
-        std::printf("trails view: %llu frames and %llu ticks in %.2f s (%.1f frames/s)\n",
-                    static_cast<unsigned long long>(schedule_.FramesDrawn()),
-                    static_cast<unsigned long long>(schedule_.TicksRun()), seconds,
-                    seconds > 0.0 ? static_cast<double>(schedule_.FramesDrawn()) / seconds : 0.0);
+        PrintStatus("at the end");
         if (settings_.frames != 0)
             std::printf("trails view: %s\n", costs_.Report().c_str());
     }
 
 private:
-    static HostScheduleSettings ScheduleSettings(const ViewSettings& settings)
+    static HostScheduleSettings ScheduleSettings(const ViewSettings& settings, const ViewScreen& screen)
     {
         HostScheduleSettings schedule;
         schedule.ticksPerFrame = settings.ticksPerFrame;
         schedule.frames = settings.frames;
-        schedule.framesPerSecond = framesPerSecondCap;
+        const double displayRate = screen.RefreshRate();
+        schedule.framesPerSecond = settings.fps != 0   ? settings.fps
+                                   : displayRate > 0.0 ? displayRate
+                                                       : defaultFramesPerSecond;
         return schedule;
     }
 
@@ -206,13 +176,22 @@ private:
         return settings_.seedGiven ? settings_.seed : static_cast<uint32_t>(std::time(nullptr));
     }
 
-    // While paused nothing moves: sleeps until something happens.
+    // While paused nothing moves: sleeps until something happens. While
+    // hidden that is X's word that the window can be seen again (or the next
+    // look at the battery); SDL's events wait until then.
     ViewEvents ReadEvents()
     {
         ViewEvents events;
         SDL_Event event;
-        const bool idle = schedule_.Paused() && !needFrame_;
-        bool haveEvent = idle ? SDL_WaitEventTimeout(&event, 250) != 0 : SDL_PollEvent(&event) != 0;
+        const bool idle = schedule_.Paused() && (!needFrame_ || hidden_);
+        bool haveEvent = false;
+        if (idle && hidden_) {
+            const double battery = battery_.SecondsToNextCheck(Now());
+            screen_.WaitWhileHidden(static_cast<int>(std::min(250.0, battery * 1000.0 + 1.0)));
+            haveEvent = SDL_PollEvent(&event) != 0;
+        } else {
+            haveEvent = idle ? SDL_WaitEventTimeout(&event, 250) != 0 : SDL_PollEvent(&event) != 0;
+        }
         while (haveEvent) {
             if (event.type == SDL_QUIT) {
                 events.quit = true;
@@ -241,26 +220,45 @@ private:
         return true;
     }
 
-    void TogglePause()
+    // The user's pause, the window out of sight, the battery: any of them
+    // stops the scene's clock; it goes on from where it stood.
+    void UpdatePause(double now)
     {
-        if (schedule_.Paused())
-            schedule_.Resume(Now());
-        else
-            schedule_.Pause(Now());
-        titleDirty_ = true;
+        const bool hidden = !screen_.Visible();
+        if (hidden != hidden_) {
+            std::printf("trails view: %s\n", hidden ? "the window cannot be seen (covered or unmapped): paused"
+                                                    : "the window can be seen again: running");
+            std::fflush(stdout);
+            hidden_ = hidden;
+            titleDirty_ = true;
+        }
+        const bool onBattery = battery_.OnBattery();
+        if (battery_.Update(now) != onBattery)
+            titleDirty_ = true;
+        if (userPaused_ || hidden_ || battery_.OnBattery()) {
+            schedule_.Pause(now);
+        } else {
+            schedule_.Resume(now);
+        }
     }
 
     // A drag sends many sizes; only the last one gets a device. A new device
-    // means a new set-up, as in a host.
+    // means a new set-up, as in a host. A wallpaper keeps its scene and only
+    // draws its frames for the new rectangle.
     void FollowSize(const FrameSize& wanted)
     {
         if ((wanted.width == size_.width && wanted.height == size_.height) || wanted.width < 1 || wanted.height < 1)
             return;
         size_ = wanted;
-        seed_ = SeedNow();
-        scene_.Recreate(size_.width, size_.height, seed_);
-        std::printf("trails view: new device %dx%d, seed %u, %u particles\n", size_.width, size_.height, seed_,
-                    scene_.ParticleCount());
+        if (oneScene_) {
+            std::printf("trails view: frames for %dx%d now, the same scene (%u particles)\n", size_.width, size_.height,
+                        scene_.ParticleCount());
+        } else {
+            seed_ = SeedNow();
+            scene_.Recreate(size_.width, size_.height, seed_);
+            std::printf("trails view: new device %dx%d, seed %u, %u particles\n", size_.width, size_.height, seed_,
+                        scene_.ParticleCount());
+        }
         std::fflush(stdout);
         needFrame_ = true;
         titleDirty_ = true;
@@ -270,14 +268,16 @@ private:
     // needs it or a snapshot was asked for.
     void ShowPaused(const ViewEvents& events)
     {
-        if (events.exposed || events.snapshot) {
-            screen_.Show(scene_);
+        if ((events.exposed || events.snapshot) && !hidden_) {
+            screen_.Show(scene_, size_);
             if (events.snapshot)
                 SaveShown(screen_, SnapshotName());
             screen_.Present();
         }
         if (titleDirty_) {
-            screen_.SetTitle("Chaos Trails - paused (Space resumes)");
+            screen_.SetTitle(userPaused_            ? "Chaos Trails - paused (Space resumes)"
+                             : battery_.OnBattery() ? "Chaos Trails - paused on battery"
+                                                    : "Chaos Trails - paused while hidden");
             titleDirty_ = false;
         }
     }
@@ -292,11 +292,12 @@ private:
             scene_.Tick();
         costs_.tickCount += ticks;
         const double ticked = Now();
-        scene_.Frame(rasterize_);
+        const ScreenRect rect{0, 0, size_.width, size_.height};
+        scene_.Frame(rect, rasterize_);
         const double framed = Now();
         needFrame_ = false;
         const bool last = schedule_.FrameDrawn();
-        screen_.Show(scene_);
+        screen_.Show(scene_, size_);
         if (snapshot)
             SaveShown(screen_, SnapshotName());
         if (last && !settings_.screenshotPath.empty())
@@ -323,10 +324,11 @@ private:
         const double sinceTitle = now - titleShown_;
         if (!titleDirty_ && sinceTitle < 0.5)
             return;
-        char title[160];
-        std::snprintf(title, sizeof title, "Chaos Trails - %dx%d - %.1f frames/s - %u particles%s", size_.width,
+        char title[200];
+        std::snprintf(title, sizeof title,
+                      "Chaos Trails - %dx%d - %.1f frames/s - %u particles - paused %.0f%% of the time", size_.width,
                       size_.height, sinceTitle > 0.0 ? framesSinceTitle_ / sinceTitle : 0.0, scene_.ParticleCount(),
-                      schedule_.Paused() ? " - paused" : "");
+                      100.0 * schedule_.PausedShare(now));
         screen_.SetTitle(title);
         titleShown_ = now;
         framesSinceTitle_ = 0;
@@ -336,8 +338,10 @@ private:
     const ViewSettings& settings_;
     ViewScreen& screen_;
     FrameSize size_;
+    const bool oneScene_;
     HostedScene scene_;
     HostSchedule schedule_;
+    BatteryWatch battery_;
     const bool rasterize_;
     uint32_t seed_ = 0;
     FrameCosts costs_;
@@ -346,6 +350,8 @@ private:
     int framesSinceTitle_ = 0;
     bool needFrame_ = true;  // a frame is due even while paused (new device)
     bool titleDirty_ = true;
+    bool userPaused_ = false;  // Space
+    bool hidden_ = false;      // covered or unmapped
 };
 
 }  // namespace
@@ -355,15 +361,17 @@ int RunViewCommand(int argc, char** argv)
     const ViewSettings settings = ParseViewOptions(argc, argv);
     if (!settings.screenshotPath.empty())
         CheckOutputWritable(settings.screenshotPath);
-    const ViewTarget target = ChooseViewTarget(settings, std::getenv("XSCREENSAVER_WINDOW"));
+    const ViewTarget target = ChooseViewTarget(settings, std::getenv("XSCREENSAVER_WINDOW"),
+                                               std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"));
+    if (target.kind == ViewTarget::Kind::WaylandWallpaper)
+        return RunWaylandWallpaper(settings);
 
-    stopSignal = 0;
-    CatchStopSignals();
+    CatchViewSignals();
     ViewScreen screen(settings.size, target, settings.renderer);
     FrameSize size;
     if (!screen.CurrentSize(size))
         throw std::runtime_error("the window went away");
-    ViewRun run(settings, screen, size);
+    ViewRun run(settings, screen, size, target.oneScene);
     std::printf("trails view: seed %u, %dx%d, %u particles, renderer %s; Space pauses, S saves a PNG, Esc quits\n",
                 run.Seed(), size.width, size.height, run.ParticleCount(), screen.Description().c_str());
     std::fflush(stdout);

@@ -7,7 +7,7 @@
 ViewSettings ParseViewOptions(int argc, char** argv)
 {
     ViewSettings settings;
-    OptionReader options(argc, argv, 2, {"--root"}, true);
+    OptionReader options(argc, argv, 2, {"--root", "--wallpaper", "--pause-on-battery"}, true);
     std::string name;
     std::string value;
     while (options.Next(name, value)) {
@@ -41,6 +41,16 @@ ViewSettings ParseViewOptions(int argc, char** argv)
             settings.windowIdGiven = true;
         } else if (name == "--root") {
             settings.root = true;
+        } else if (name == "--wallpaper") {
+            settings.wallpaper = true;
+        } else if (name == "--output") {
+            if (value.empty())
+                throw UsageError("--output: expected an output name (such as DP-1)");
+            settings.outputName = value;
+        } else if (name == "--fps") {
+            settings.fps = ParseCount(name, value, 1, 1000);
+        } else if (name == "--pause-on-battery") {
+            settings.pauseOnBattery = true;
         } else if (name == "--resize-at") {
             const size_t colon = value.find(':');
             if (colon == std::string::npos)
@@ -51,11 +61,14 @@ ViewSettings ParseViewOptions(int argc, char** argv)
             throw UsageError("unknown option '" + name + "' (try 'trails view --help')");
         }
     }
-    if (settings.windowIdGiven && settings.root)
-        throw UsageError("give --window-id or --root, not both");
-    if ((settings.windowIdGiven || settings.root) && (settings.sizeGiven || settings.resizeAtFrame != 0)) {
+    if (int(settings.windowIdGiven) + int(settings.root) + int(settings.wallpaper) > 1)
+        throw UsageError("give one of --window-id, --root and --wallpaper");
+    if ((settings.windowIdGiven || settings.root || settings.wallpaper) &&
+        (settings.sizeGiven || settings.resizeAtFrame != 0)) {
         throw UsageError("an existing window keeps its own size: --size and --resize-at need a window of our own");
     }
+    if (!settings.outputName.empty() && !settings.wallpaper)
+        throw UsageError("--output names the Wayland output of a --wallpaper");
     return settings;
 }
 
@@ -72,20 +85,27 @@ unsigned long ParseWindowId(const std::string& what, const std::string& text)
     return static_cast<unsigned long>(value);
 }
 
-ViewTarget ChooseViewTarget(const ViewSettings& settings, const char* screensaverWindow)
+ViewTarget ChooseViewTarget(const ViewSettings& settings, const char* screensaverWindow, const char* waylandDisplay,
+                            const char* xDisplay)
 {
+    const auto set = [](const char* variable) { return variable != nullptr && *variable != '\0'; };
     ViewTarget target;
     if (settings.windowIdGiven) {
         target.kind = ViewTarget::Kind::WindowId;
         target.windowId = settings.windowId;
         target.origin = "--window-id";
-    } else if (screensaverWindow != nullptr && *screensaverWindow != '\0') {
+    } else if (set(screensaverWindow)) {
         target.kind = ViewTarget::Kind::WindowId;
         target.windowId = ParseWindowId("XSCREENSAVER_WINDOW", screensaverWindow);
         target.origin = "XSCREENSAVER_WINDOW";
     } else if (settings.root) {
         target.kind = ViewTarget::Kind::Root;
         target.origin = "--root";
+    } else if (settings.wallpaper) {
+        const bool wayland = set(waylandDisplay) || !set(xDisplay);
+        target.kind = wayland ? ViewTarget::Kind::WaylandWallpaper : ViewTarget::Kind::Root;
+        target.origin = "--wallpaper";
+        target.oneScene = true;
     }
     return target;
 }

@@ -1,5 +1,7 @@
 #include "tools/trails/view_screen.h"
 
+#include <SDL_syswm.h>
+
 #include <GL/gl.h>
 #include <GL/glext.h>
 
@@ -16,32 +18,6 @@ std::string SdlFailure(const std::string& what) { return what + ": " + SDL_GetEr
 double SecondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// "2.1 Mesa 22.3.6" -> 2.1 and up; the presenter needs OpenGL 2.1.
-bool AtLeastVersion21(const char* version)
-{
-    int major = 0;
-    int minor = 0;
-    if (version == nullptr || std::sscanf(version, "%d.%d", &major, &minor) != 2)
-        return false;
-    return major > 2 || (major == 2 && minor >= 1);
-}
-
-// Mesa's rasterizers on the processor. Their anisotropic filter averages the
-// texture over a pixel's whole footprint, where a GPU's takes one bilinear
-// sample for a quad as little slanted as the scene's: on llvmpipe it made
-// OpenGL's part of a frame about four times as long (56 to 69 against 16 ms
-// at 960 x 600; 12 to 15 against 37 frames a second) and the picture 10
-// levels a channel away from what the software device draws (0.13 with the
-// linear filter, at 480 x 300).
-bool RasterizesOnTheProcessor(const std::string& renderer)
-{
-    for (const char* name : {"llvmpipe", "softpipe", "Software Rasterizer", "SWR"}) {
-        if (renderer.find(name) != std::string::npos)
-            return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -73,6 +49,7 @@ ViewScreen::ViewScreen(const FrameSize& size, const ViewTarget& target, ViewRend
                 throw std::runtime_error(SdlFailure("cannot open a window"));
             StartSdlRenderer();
         }
+        WatchVisibility();
     } catch (...) {
         Close();
         throw;
@@ -81,8 +58,48 @@ ViewScreen::ViewScreen(const FrameSize& size, const ViewTarget& target, ViewRend
 
 ViewScreen::~ViewScreen() { Close(); }
 
+// On X11 only: SDL tells when its window is unmapped, but not when other
+// windows cover it, and nothing about someone else's window.
+void ViewScreen::WatchVisibility()
+{
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    unsigned long window = 0;
+    if (foreign_ != nullptr) {
+        window = foreign_->Id();
+    } else if (SDL_GetWindowWMInfo(window_, &info) && info.subsystem == SDL_SYSWM_X11) {
+        window = info.info.x11.window;
+    }
+    if (window == 0)
+        return;
+    visibility_.reset(new XVisibilityWatch(window));
+    if (!visibility_->Ok())
+        visibility_.reset();
+}
+
+bool ViewScreen::Visible() { return visibility_ == nullptr || visibility_->Visible(); }
+
+void ViewScreen::WaitWhileHidden(int milliseconds)
+{
+    if (visibility_ != nullptr) {
+        visibility_->Wait(milliseconds);
+    } else {
+        SDL_Delay(static_cast<Uint32>(milliseconds));
+    }
+}
+
+double ViewScreen::RefreshRate() const
+{
+    SDL_DisplayMode mode;
+    const int display = window_ != nullptr ? SDL_GetWindowDisplayIndex(window_) : 0;
+    if (SDL_GetCurrentDisplayMode(display < 0 ? 0 : display, &mode) != 0)
+        return 0.0;
+    return mode.refresh_rate > 0 ? mode.refresh_rate : 0.0;
+}
+
 void ViewScreen::Close()
 {
+    visibility_.reset();
     if (foreign_ != nullptr && foreign_->Gone()) {
         // Taking the context or SDL's hold on the window down would have
         // Mesa flush into a drawable that no longer exists, which corrupts
@@ -137,7 +154,7 @@ bool ViewScreen::StartGl(std::string& failure)
         return false;
     }
     const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-    if (!AtLeastVersion21(version)) {
+    if (!GlVersionAtLeast21(version)) {
         failure = std::string("OpenGL ") + (version != nullptr ? version : "of unknown version") + " is older than 2.1";
         SDL_GL_DeleteContext(glContext_);
         glContext_ = nullptr;
@@ -217,14 +234,16 @@ bool ViewScreen::CurrentSize(FrameSize& size)
     return true;
 }
 
-void ViewScreen::Show(const HostedScene& scene)
+void ViewScreen::Show(const HostedScene& scene, const FrameSize& target, double sceneAspect)
 {
+    shown_ = target;
     if (glContext_ != nullptr) {
         const auto start = std::chrono::steady_clock::now();
         CaptureFrame(scene.Device(), frame_);
         times_.capture = SecondsSince(start);
         const auto drawStart = std::chrono::steady_clock::now();
-        presenter_->Present(frame_);
+        presenter_->Upload(frame_);
+        presenter_->Draw(frame_, target.width, target.height, sceneAspect);
         times_.upload = presenter_->LastUploadSeconds();
         times_.draw = SecondsSince(drawStart) - times_.upload;
         return;
@@ -263,8 +282,7 @@ std::vector<uint32_t> ViewScreen::ReadPixels(FrameSize& size)
 {
     std::vector<uint32_t> pixels;
     if (glContext_ != nullptr) {
-        size.width = frame_.width;
-        size.height = frame_.height;
+        size = shown_;
         pixels.resize(static_cast<size_t>(size.width) * size.height);
         std::vector<uint32_t> rows(pixels.size());
         glPixelStorei(GL_PACK_ALIGNMENT, 4);

@@ -17,13 +17,6 @@
 #include "tools/trails/view_options.h"
 #include "tools/trails/x11_window.h"
 
-// Seconds of the last Show, split up, for the closing report.
-struct ShowTimes {
-    double capture = 0.0;  // reading the device state
-    double upload = 0.0;   // both layers' texels into OpenGL textures
-    double draw = 0.0;     // the rest of the presenter's calls
-};
-
 class ViewScreen {
 public:
     // Starts SDL's video and opens the window, or wraps the existing one.
@@ -48,12 +41,24 @@ public:
     // False once an existing window has gone.
     bool CurrentSize(FrameSize& size);
 
-    // Draws the scene's last frame into the back buffer.
-    void Show(const HostedScene& scene);
+    // Draws the scene's last frame into the back buffer, `target` pixels
+    // large (the device's own size, or the window's when it keeps one scene
+    // through size changes); `sceneAspect` is the aspect the frame's
+    // projection was made for (0: the target's).
+    void Show(const HostedScene& scene, const FrameSize& target, double sceneAspect = 0.0);
     void Present();
     // What the back buffer holds (after Show, before Present), A8R8G8B8 rows
     // from the top.
     std::vector<uint32_t> ReadPixels(FrameSize& size);
+
+    // Whether anyone can see the window (X11: mapped and not fully covered).
+    // Always true where that cannot be told (another video driver).
+    bool Visible();
+    // Sleeps until the window's visibility may have changed, or
+    // `milliseconds`; SDL's own events wait until the view looks again.
+    void WaitWhileHidden(int milliseconds);
+    // The display's refresh rate in Hz; 0 when it does not say.
+    double RefreshRate() const;
 
     void SetTitle(const std::string& title);  // not on someone else's window
     void RequestSize(const FrameSize& size);
@@ -64,8 +69,11 @@ private:
     void OpenWindow(const FrameSize& size, bool gl);
     bool StartGl(std::string& failure);
     void StartSdlRenderer();
+    void WatchVisibility();
 
     std::unique_ptr<ForeignWindow> foreign_;
+    std::unique_ptr<XVisibilityWatch> visibility_;
+    FrameSize shown_;  // what the last Show drew
     SDL_Window* window_ = nullptr;
     SDL_GLContext glContext_ = nullptr;
     std::unique_ptr<GlPresenter> presenter_;

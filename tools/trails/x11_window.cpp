@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -89,3 +90,55 @@ bool ForeignWindow::CurrentSize(FrameSize& size)
 }
 
 bool ForeignWindow::Gone() const { return watchedWindowGone; }
+
+XVisibilityWatch::XVisibilityWatch(unsigned long window) : window_(window)
+{
+    display_ = XOpenDisplay(nullptr);
+    if (display_ == nullptr)
+        return;
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(display_, window_, &attributes) == 0) {
+        XCloseDisplay(display_);
+        display_ = nullptr;
+        return;
+    }
+    mapped_ = attributes.map_state != IsUnmapped;
+    // Other clients' selections on the window stay as they are: X keeps one
+    // event mask per client.
+    XSelectInput(display_, window_, VisibilityChangeMask | StructureNotifyMask);
+    XSync(display_, False);
+}
+
+XVisibilityWatch::~XVisibilityWatch()
+{
+    if (display_ != nullptr)
+        XCloseDisplay(display_);
+}
+
+bool XVisibilityWatch::Visible()
+{
+    if (display_ == nullptr)
+        return true;
+    while (XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.xany.window != window_)
+            continue;
+        if (event.type == VisibilityNotify) {
+            obscured_ = event.xvisibility.state == VisibilityFullyObscured;
+        } else if (event.type == MapNotify) {
+            mapped_ = true;
+        } else if (event.type == UnmapNotify) {
+            mapped_ = false;
+        }
+    }
+    return mapped_ && !obscured_;
+}
+
+void XVisibilityWatch::Wait(int milliseconds)
+{
+    if (display_ == nullptr || XPending(display_) > 0)
+        return;
+    pollfd waiting = {ConnectionNumber(display_), POLLIN, 0};
+    poll(&waiting, 1, milliseconds);
+}

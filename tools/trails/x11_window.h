@@ -34,3 +34,31 @@ private:
     unsigned long window_ = 0;
     std::string description_;
 };
+
+// Whether anyone can see a window: X tells its clients when a window is
+// fully covered by others (VisibilityFullyObscured) and when it is unmapped
+// (minimised, on another virtual desktop, its embedding tool hidden). Read
+// on a connection of our own, which selects only those events, so that it
+// works the same for SDL's window and for someone else's.
+class XVisibilityWatch {
+public:
+    // False from Ok() when the display or the window cannot be had; the view
+    // then always draws, as before.
+    explicit XVisibilityWatch(unsigned long window);
+    ~XVisibilityWatch();
+    XVisibilityWatch(const XVisibilityWatch&) = delete;
+    XVisibilityWatch& operator=(const XVisibilityWatch&) = delete;
+
+    bool Ok() const { return display_ != nullptr; }
+    // Reads what X sent since; true while the window is mapped and not
+    // fully covered.
+    bool Visible();
+    // Sleeps until X sends something about the window, or `milliseconds`.
+    void Wait(int milliseconds);
+
+private:
+    _XDisplay* display_ = nullptr;
+    unsigned long window_ = 0;
+    bool mapped_ = true;
+    bool obscured_ = false;
+};
