@@ -1,9 +1,9 @@
 #include "bodies.h"
 
-#include <cmath>
 #include <cstring>
 
 #include "cache_sweep.h"
+#include "core/numeric.h"
 #include "platform/software_device.h"
 #include "plugin/entry_points.h"
 #include "scene_access.h"
@@ -58,45 +58,36 @@ private:
     SceneConfig config_;
 };
 
-// The libm calls of one step of family `family` at (x, y), with the roundings
-// the step makes around them; returns a value built from all of them (the
-// compiler turns sin x into sincos x here as it does in the step).
-inline float StepLibmCalls(int family, float x, float y)
+// The function calls of one step of family `family` at (x, y), with the
+// roundings the step makes around them, one scalar call at a time; returns a
+// value built from all of them.
+inline float StepFunctionCalls(int family, float x, float y)
 {
-    const float atanY = static_cast<float>(std::atan(static_cast<double>(y)));
-    const float sinA = static_cast<float>(std::sin(static_cast<double>(static_cast<float>(double{y} + atanY))));
-    const float sinX = static_cast<float>(std::sin(static_cast<double>(x)));
-    const float tanB = static_cast<float>(std::tan(static_cast<double>(static_cast<float>(double{x} - sinX))));
+    const float sinA = SinSingle(Single(double{y} + AtanSingle(y)));
+    const float sinX = SinSingle(x);
+    const float tanB = TanSingle(Single(double{x} - sinX));
     float extra = 0.0f;
     switch (family) {
     case 0:
         break;
-    case 1: {
-        const float cosY = static_cast<float>(std::cos(static_cast<double>(y)));
-        extra = static_cast<float>(std::sin(static_cast<double>(static_cast<float>(double{y} + cosY))));
+    case 1:
+        extra = SinSingle(Single(double{y} + CosSingle(y)));
         break;
-    }
-    case 2: {
-        const float tanX = static_cast<float>(std::tan(static_cast<double>(x)));
-        const float tanY = static_cast<float>(std::tan(static_cast<double>(y)));
-        extra = static_cast<float>(std::tan(static_cast<double>(static_cast<float>(double{y} + tanX)))) +
-                static_cast<float>(std::tan(static_cast<double>(static_cast<float>(double{x} - tanY))));
+    case 2:
+        extra = TanSingle(Single(double{y} + TanSingle(x))) + TanSingle(Single(double{x} - TanSingle(y)));
         break;
-    }
     case 3:
     case 4:
     case 5:
     case 6:
-        extra =
-            static_cast<float>(std::tan(static_cast<double>(x))) + static_cast<float>(std::tan(static_cast<double>(y)));
+        extra = TanSingle(x) + TanSingle(y);
         break;
     case 8:
     case 9:
-        extra = static_cast<float>(std::sin(static_cast<double>(y)));
+        extra = SinSingle(y);
         break;
     default:
-        extra =
-            static_cast<float>(std::sin(static_cast<double>(y))) + static_cast<float>(std::cos(static_cast<double>(x)));
+        extra = SinSingle(y) + CosSingle(x);
         break;
     }
     return sinA + tanB + extra;
@@ -126,7 +117,7 @@ public:
     {
         const size_t count = x_.size();
         for (size_t n = 0; n < count; ++n) {
-            results_[n] = StepLibmCalls(family_, x_[n], y_[n]);
+            results_[n] = StepFunctionCalls(family_, x_[n], y_[n]);
         }
         KeepResult(results_.data());
     }

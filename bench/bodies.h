@@ -7,10 +7,11 @@
 //  Tick/particles:N/family:F   UpdateScene in steady state: N particles (one
 //                              set-up per 2000), map family F held for the
 //                              whole run (warm-up included), 2000 warm-up ticks.
-//  TickFloor/family:F          only the libm calls the steps of those 2000
-//                              particles make, on their current positions,
-//                              each as the step does it: (float)f((double)x),
-//                              atan, sin, sin, tan and the family's own.
+//  TickFloor/family:F          only the function calls the steps of those
+//                              2000 particles make, on their current
+//                              positions, one scalar call at a time as the
+//                              step's reference makes them: atan, sin, sin,
+//                              tan and the family's own.
 //  Frame/particles:N           RenderSceneOnScreen on a software device in
 //                              cost-free mode (locks hand out plain memory,
 //                              clears and draws cost nothing). Before every
