@@ -176,9 +176,9 @@ AVX_CODE_END
 // is clear is not read, as the reference would skip it anyway. The lit
 // lattice cells of a row are found 64 at a time in the bitmap and visited in
 // the grid's memory order.
-void FadeLattice(SceneState& scene, const TexelBuffer& texels)
+void FadeLattice(SceneState& scene, const TexelBuffer& texels, SimdLevel level)
 {
-    if (SceneSimdLevel(scene) == SimdLevel::Avx) {
+    if (level == SimdLevel::Avx) {
         fade_avx::FadeLitLattice(scene, texels);
     } else {
         fade_sse2::FadeLitLattice(scene, texels);
@@ -322,10 +322,10 @@ uint32_t PackTexel(float red, float green, float blue)
     return 0xFF000000u | r << 16 | g << 8 | b;
 }
 
-void UpdateFullLayerTexels(SceneState& scene)
+void UpdateFullLayerTexels(SceneState& scene, SimdLevel level)
 {
     const TexelBuffer layer = FullLayerBuffer(scene);
-    FadeLattice(scene, layer);
+    FadeLattice(scene, layer, level);
     RefreshParticleTexels(scene, layer);
 }
 

@@ -288,10 +288,10 @@ float CapGlow(float value) { return value > 255.0f ? 255.0f : value; }
 
 static_assert(GlowGridWidth % 64 == 0, "every row of the laid-cell map starts a 64-bit word");
 
-void UpdateGlowTexels(SceneState& scene, const TexelBuffer& texels)
+void UpdateGlowTexels(SceneState& scene, const TexelBuffer& texels, SimdLevel level)
 {
     ClearLaidGlow(scene);
-    if (SceneSimdLevel(scene) == SimdLevel::Avx) {
+    if (level == SimdLevel::Avx) {
         glow_avx::LayHalos(scene);
     } else {
         glow_sse2::LayHalos(scene);

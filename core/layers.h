@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "core/scene_state.h"
+#include "core/simd_level.h"
 
 // Texels in A8R8G8B8 words: texel (x, y) is the word at byte offset
 // y * pitchBytes + 4 * x from texels. A null texels pointer means there is no
@@ -43,7 +44,7 @@ uint32_t PackTexel(float red, float green, float blue);
 // cells' texels. It reads only the lattice cells whose lit bit is set
 // (scene_state.h); draws, cells and results are those of FadePassReference.
 // Runs every frame; touches at most 92,160 lattice cells; allocates nothing.
-void FadeLattice(SceneState& scene, const TexelBuffer& texels);
+void FadeLattice(SceneState& scene, const TexelBuffer& texels, SimdLevel level = MachineSimdLevel());
 
 // Refreshes the 6 x 6 texels around every particle's last splat cell from
 // the grid, capped at 255 (column 0 and row 0 are never refreshed). At most
@@ -52,7 +53,7 @@ void RefreshParticleTexels(SceneState& scene, const TexelBuffer& texels);
 
 // The full layer's update: FadeLattice, then RefreshParticleTexels, into
 // scene.FullLayerTexels.
-void UpdateFullLayerTexels(SceneState& scene);
+void UpdateFullLayerTexels(SceneState& scene, SimdLevel level = MachineSimdLevel());
 
 // Copies scene.FullLayerTexels whole into texture memory of at least the
 // grid's size, row by row with streaming stores (texture memory is written,
@@ -64,7 +65,7 @@ void CopyFullLayer(const SceneState& scene, const TexelBuffer& destination);
 // wrote this frame or last frame are touched in the grid (only the halos
 // write nonzero glow). Runs every frame; at most 81 cells per particle;
 // allocates nothing.
-void UpdateGlowTexels(SceneState& scene, const TexelBuffer& texels);
+void UpdateGlowTexels(SceneState& scene, const TexelBuffer& texels, SimdLevel level = MachineSimdLevel());
 
 // --- The references ---------------------------------------------------------
 

@@ -43,14 +43,13 @@ void ResetSceneToLoadValues(SceneState& scene)
     scene.particles.capacity = storage.capacity;
 }
 
-bool AppendParticle(SceneState& scene, const Particle& record)
+bool AppendParticle(SceneState& scene, const Particle& record, uint32_t capacity)
 {
     ParticleList& list = scene.particles;
-    const uint32_t limit = scene.testHooks.particleCapacity != 0 ? scene.testHooks.particleCapacity : 0xFFFFFFFFu;
-    if (list.count >= limit) {
+    if (list.count >= capacity) {
         return false;
     }
-    if (list.count == list.capacity && !GrowParticleList(list, limit)) {
+    if (list.count == list.capacity && !GrowParticleList(list, capacity)) {
         return false;
     }
     std::memcpy(&list.records[list.count], &record, sizeof(Particle));

@@ -36,20 +36,6 @@ struct GlowBookkeeping {
     uint8_t laid[GlowCellCount / 8];
 };
 
-// What tests set to reach paths a healthy machine never takes, or to pin
-// what the plug-in otherwise takes from the machine. Zero: not set.
-struct TestHooks {
-    // The list's storage "runs out" at this many records.
-    uint32_t particleCapacity;
-    // SetupPlugin seeds with this calendar time (seconds since 1970) instead
-    // of the machine's when calendarTimeFixed is not 0.
-    int32_t calendarTimeFixed;
-    int64_t calendarTime;
-    // The frame's passes take their SSE2 paths even where AVX would do (to
-    // compare the paths; both give the same bits).
-    int32_t sse2Only;
-};
-
 struct SceneState {
     int32_t gridWidth;
     int32_t gridHeight;
@@ -66,7 +52,6 @@ struct SceneState {
     float fovWobble;           // degrees added to the field of view
 
     ParticleList particles;
-    TestHooks testHooks;
 
     // Row-major: cell (x, y) is element y * AccumulationGridWidth + x
     // (AccumulationIndex). No host sees the layout; it follows the frame's
@@ -114,15 +99,16 @@ inline const GridCell& GlowCell(const SceneState& scene, int x, int y) { return 
 // grids of a scene in zero-filled memory stay untouched (and unpaged).
 void SetLoadValues(SceneState& scene);
 
-// Puts every variable back to its load value and removes the test hooks.
+// Puts every variable back to its load value.
 // The particle list is emptied; its storage is kept for reuse. The plug-in
 // itself never resets; tests and tools that run several scenes in one
 // process do.
 void ResetSceneToLoadValues(SceneState& scene);
 
 // Appends a copy of the record; false (and nothing appended) when memory ran
-// out or the test limit was reached. The records already there are kept.
-bool AppendParticle(SceneState& scene, const Particle& record);
+// out or the list holds `capacity` records (a test's limit). The records
+// already there are kept.
+bool AppendParticle(SceneState& scene, const Particle& record, uint32_t capacity = 0xFFFFFFFFu);
 
 // Gives the list's storage back (at unload).
 void ReleaseParticleStorage(ParticleList& list);

@@ -12,7 +12,7 @@ const uint32_t cameraClockStartRange = 20000;
 
 // Prepares a new record from the scene's values and appends it. False when
 // memory ran out: the records already there are kept.
-bool AppendNewParticle(SceneState& scene)
+bool AppendNewParticle(SceneState& scene, uint32_t capacity)
 {
     Particle record;
     std::memset(&record, 0, sizeof(record));
@@ -22,7 +22,7 @@ bool AppendNewParticle(SceneState& scene)
     record.equationType = scene.equationType;
     // spawnAxis is still 0: the first position is drawn on both axes.
     RespawnParticle(&record, scene.patternOffsetX, scene.patternOffsetY, scene.patternScale);
-    return AppendParticle(scene, record);
+    return AppendParticle(scene, record, capacity);
 }
 
 }  // namespace
@@ -47,14 +47,14 @@ void FixGridAndAspect(SceneState& scene, int32_t left, int32_t top, int32_t righ
     scene.aspectFactor = AspectFactorFor(left, top, right, bottom);
 }
 
-void PopulateScene(SceneState& scene, uint32_t seed)
+void PopulateScene(SceneState& scene, uint32_t seed, uint32_t capacity)
 {
     SeedGenerator(seed);
     scene.cameraClockA = static_cast<int32_t>(static_cast<uint32_t>(DrawRandom()) % cameraClockStartRange);
     scene.cameraClockB = static_cast<int32_t>(static_cast<uint32_t>(DrawRandom()) % cameraClockStartRange);
     DrawPatternValues(scene);
     for (int n = 0; n < ParticlesPerSetup; ++n) {
-        if (!AppendNewParticle(scene)) {
+        if (!AppendNewParticle(scene, capacity)) {
             break;  // out of memory: keep what is there, stop appending
         }
     }

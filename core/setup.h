@@ -16,6 +16,7 @@ void FixGridAndAspect(SceneState& scene, int32_t left, int32_t top, int32_t righ
 
 // Second half: seeds the calling thread's generator, draws the camera clocks
 // and the pattern values, and appends another 2000 particles, each prepared
-// from the scene's values and respawned. When memory runs out the records
-// already there are kept and appending stops.
-void PopulateScene(SceneState& scene, uint32_t seed);
+// from the scene's values and respawned. When memory runs out (or the list
+// holds `capacity` records, a test's limit) the records already there are
+// kept and appending stops.
+void PopulateScene(SceneState& scene, uint32_t seed, uint32_t capacity = 0xFFFFFFFFu);

@@ -43,7 +43,4 @@ SimdLevel MachineSimdLevel()
     return level;
 }
 
-SimdLevel SceneSimdLevel(const SceneState& scene)
-{
-    return scene.testHooks.sse2Only != 0 ? SimdLevel::Sse2 : MachineSimdLevel();
-}
+SimdLevel HookedSimdLevel(const TestHooks& hooks) { return hooks.sse2Only != 0 ? SimdLevel::Sse2 : MachineSimdLevel(); }

@@ -7,7 +7,7 @@
 // scalar reference in its order, with no fused multiply-add.
 #pragma once
 
-#include "core/scene_state.h"
+#include "core/test_hooks.h"
 
 enum class SimdLevel {
     Sse2,
@@ -17,9 +17,9 @@ enum class SimdLevel {
 // What the processor and the operating system allow (CPUID and XGETBV).
 SimdLevel MachineSimdLevel();
 
-// The level the passes use for this scene: the machine's, or SSE2 when a
-// test (or a tool comparing the paths) asked for it.
-SimdLevel SceneSimdLevel(const SceneState& scene);
+// The level the plug-in's passes use: the machine's, or SSE2 when a test (or
+// a tool comparing the paths) asked for it.
+SimdLevel HookedSimdLevel(const TestHooks& hooks);
 
 // Everything between AVX_CODE_BEGIN and AVX_CODE_END is built for AVX (GCC's
 // target pragma; clang's attribute pragma does the same for every function

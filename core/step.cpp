@@ -84,9 +84,9 @@ __attribute__((always_inline)) inline void PrefetchSplatBlock(const GridCell* gr
 
 }  // namespace
 
-void StepParticle(SceneState& scene, Particle* particle)
+void StepParticle(SceneState& scene, Particle* particle, SimdLevel level)
 {
-    FinishStep(scene, particle, MoveParticle(particle), SceneSimdLevel(scene));
+    FinishStep(scene, particle, MoveParticle(particle), level);
 }
 
 void StepParticleReference(SceneState& scene, Particle* particle)
@@ -101,11 +101,10 @@ void StepParticleReference(SceneState& scene, Particle* particle)
     SplatParticleReference(scene.AccumulationGrid, particle, position.gx, position.gy);
 }
 
-void StepParticlesAndHandOver(SceneState& scene, const PatternHandOver& pattern)
+void StepParticlesAndHandOver(SceneState& scene, const PatternHandOver& pattern, SimdLevel level)
 {
     Particle* const first = scene.particles.records;
     const uint32_t count = scene.particles.count;
-    const SimdLevel level = SceneSimdLevel(scene);
     // Block b + 1 is moved before block b is finished, and the grid block of
     // its particle n is asked for as block b's particle n is finished: a
     // steady stream of requests (a burst of them would wait for the memory's

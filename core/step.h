@@ -6,12 +6,13 @@
 
 #include "core/particle.h"
 #include "core/scene_state.h"
+#include "core/simd_level.h"
 
 // Advances the particle one step along its map and splats it into the
 // scene's accumulation grid (marking the block lit), or respawns it when it
 // left the inner area or its life ran out. Touches at most 36 grid cells;
 // allocates nothing.
-void StepParticle(SceneState& scene, Particle* particle);
+void StepParticle(SceneState& scene, Particle* particle, SimdLevel level = MachineSimdLevel());
 
 // The pattern values a particle receives after its step.
 struct PatternHandOver {
@@ -35,7 +36,7 @@ inline void HandOverPattern(Particle* particle, const PatternHandOver& pattern)
 // scale). Particles are moved a few places ahead of their splat; see
 // step.cpp for why that gives the same grid and draws. Runs every tick;
 // allocates nothing.
-void StepParticlesAndHandOver(SceneState& scene, const PatternHandOver& pattern);
+void StepParticlesAndHandOver(SceneState& scene, const PatternHandOver& pattern, SimdLevel level);
 
 // The definition of a step, written plainly: the same move, the inside test
 // and the 36-cell splat one scalar operation at a time. It does not keep the

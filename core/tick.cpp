@@ -25,7 +25,7 @@ namespace {
 
 // The tick, with the particles stepped by the fast pass or, for the
 // reference, one by one with the reference step.
-void Tick(SceneState& scene, bool reference)
+void Tick(SceneState& scene, bool reference, SimdLevel level)
 {
     // Raised before the test and reset to 0, so the re-draw falls on the
     // 1501st tick, not the 1500th.
@@ -47,7 +47,7 @@ void Tick(SceneState& scene, bool reference)
             HandOverPattern(particle, pattern);
         }
     } else {
-        StepParticlesAndHandOver(scene, pattern);
+        StepParticlesAndHandOver(scene, pattern, level);
     }
 
     scene.cameraClockA = AdvanceClock(scene.cameraClockA, 3);
@@ -60,6 +60,6 @@ void Tick(SceneState& scene, bool reference)
 
 }  // namespace
 
-void TickScene(SceneState& scene) { Tick(scene, false); }
+void TickScene(SceneState& scene, SimdLevel level) { Tick(scene, false, level); }
 
-void TickSceneReference(SceneState& scene) { Tick(scene, true); }
+void TickSceneReference(SceneState& scene) { Tick(scene, true, SimdLevel::Sse2); }

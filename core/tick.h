@@ -2,11 +2,13 @@
 #pragma once
 
 #include "core/scene_state.h"
+#include "core/simd_level.h"
 
 // Counts the tick and re-draws the pattern on every 1501st, steps every
 // particle in list order and hands it the current pattern, then advances the
-// camera clocks, angles and field-of-view wobble. Allocates nothing.
-void TickScene(SceneState& scene);
+// camera clocks, angles and field-of-view wobble, with the vector
+// instructions `level` allows. Allocates nothing.
+void TickScene(SceneState& scene, SimdLevel level = MachineSimdLevel());
 
 // The same tick with every particle stepped one after the other by
 // StepParticleReference: what TickScene must give, bit for bit, but the

@@ -257,9 +257,7 @@ void RunInput(const uint8_t* data, size_t size)
             if (setups >= maxSetupsPerInput)
                 break;
             ++setups;
-            // The hook's 0 means not set: no limit.
-            const uint32_t limit =
-                scene.testHooks.particleCapacity != 0 ? scene.testHooks.particleCapacity : 0xFFFFFFFFu;
+            const uint32_t limit = ParticleCapacityOf(testHooks);
             const uint32_t room = limit - expectedParticles;
             if (SetupScene(device, left, top, right, bottom, seed) != 1)
                 Violation("set-up did not return 1");
@@ -369,7 +367,7 @@ void RunInput(const uint8_t* data, size_t size)
             break;
         }
         case 12: {
-            scene.testHooks.particleCapacity = scene.particles.count + 16u * input.Byte();
+            testHooks.particleCapacity = scene.particles.count + 16u * input.Byte();
             break;
         }
         }
@@ -398,8 +396,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Each input starts from a freshly loaded library on a fresh thread state.
     ResetSceneToLoadValues(scene);
     SeedGenerator(1);
-    scene.testHooks.particleCapacity = 0xFFFFFFFFu;
+    testHooks.particleCapacity = 0xFFFFFFFFu;
     RunInput(data, size);
-    scene.testHooks.particleCapacity = 0xFFFFFFFFu;
+    testHooks.particleCapacity = 0xFFFFFFFFu;
     return 0;
 }

@@ -30,8 +30,8 @@ const DefaultSetting defaultSettings[] = {
 // Seconds since 1970-01-01 UTC, or the time a test fixed.
 int64_t CalendarTime()
 {
-    if (scene.testHooks.calendarTimeFixed != 0) {
-        return scene.testHooks.calendarTime;
+    if (testHooks.calendarTimeFixed != 0) {
+        return testHooks.calendarTime;
     }
     return static_cast<int64_t>(std::time(nullptr));
 }
@@ -48,7 +48,7 @@ int32_t SetupScene(IDirect3DDevice9* device, int32_t left, int32_t top, int32_t 
         if (device != nullptr) {
             CreateDeviceResources(deviceResources, device, scene.gridWidth, scene.gridHeight);
         }
-        PopulateScene(scene, seed);
+        PopulateScene(scene, seed, ParticleCapacityOf(testHooks));
     } catch (...) {
     }
     LeaveSceneFloatingPointMode(hostMode);
@@ -89,7 +89,7 @@ void WINAPI UpdateScene()
 {
     const FloatingPointMode hostMode = EnterSceneFloatingPointMode();
     try {
-        TickScene(scene);
+        TickScene(scene, HookedSimdLevel(testHooks));
     } catch (...) {
     }
     LeaveSceneFloatingPointMode(hostMode);
@@ -100,7 +100,7 @@ int32_t WINAPI RenderSceneOnScreen(uint32_t, IDirect3DDevice9* device, int32_t l
 {
     const FloatingPointMode hostMode = EnterSceneFloatingPointMode();
     try {
-        RenderFrame(scene, deviceResources, device, left, top, right, bottom);
+        RenderFrame(scene, deviceResources, device, left, top, right, bottom, HookedSimdLevel(testHooks));
     } catch (...) {
     }
     LeaveSceneFloatingPointMode(hostMode);

@@ -12,6 +12,7 @@
 // touched); the few nonzero load values are set while the library loads.
 SceneState scene;
 DeviceResources deviceResources = {nullptr, nullptr, nullptr};
+TestHooks testHooks = {0, 0, 0, 0};
 void* moduleInstance = nullptr;
 int32_t dialogConfirmed = 0;
 

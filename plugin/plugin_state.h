@@ -6,10 +6,13 @@
 #include <cstdint>
 
 #include "core/scene_state.h"
+#include "core/test_hooks.h"
 #include "render/device_resources.h"
 
 extern SceneState scene;
 extern DeviceResources deviceResources;
+// All zero in a library a host loads; set by tests and by `trails dump`.
+extern TestHooks testHooks;
 
 // The library's module instance (HINSTANCE), recorded by DllMain at process
 // attach; the dialog is loaded from its resources.

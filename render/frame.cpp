@@ -37,10 +37,10 @@ void UnlockLayer(const LockedLayer& layer) { layer.texture->UnlockRect(0); }
 // The fade and the particle texels into the scene's own copy of the layer,
 // then the whole layer copied into the discard-locked texture (a discard
 // lock hands over memory of undefined content).
-void UpdateFullLayer(SceneState& scene, IDirect3DTexture9* texture)
+void UpdateFullLayer(SceneState& scene, IDirect3DTexture9* texture, SimdLevel level)
 {
     const LockedLayer layer = LockLayer(texture, scene.gridWidth, scene.gridHeight);
-    UpdateFullLayerTexels(scene);
+    UpdateFullLayerTexels(scene, level);
     if (layer.texels.texels != nullptr) {
         CopyFullLayer(scene, layer.texels);
     }
@@ -48,10 +48,10 @@ void UpdateFullLayer(SceneState& scene, IDirect3DTexture9* texture)
 }
 
 // The glow clear and the halos, written straight into the locked texture.
-void UpdateGlowLayer(SceneState& scene, IDirect3DTexture9* texture)
+void UpdateGlowLayer(SceneState& scene, IDirect3DTexture9* texture, SimdLevel level)
 {
     const LockedLayer layer = LockLayer(texture, scene.gridWidth >> 1, scene.gridHeight >> 1);
-    UpdateGlowTexels(scene, layer.texels);
+    UpdateGlowTexels(scene, layer.texels, level);
     UnlockLayer(layer);
 }
 
@@ -65,7 +65,7 @@ void SetTransform(IDirect3DDevice9* device, D3DTRANSFORMSTATETYPE state, const M
 }  // namespace
 
 void RenderFrame(SceneState& scene, const DeviceResources& resources, IDirect3DDevice9* device, int32_t left,
-                 int32_t top, int32_t right, int32_t bottom)
+                 int32_t top, int32_t right, int32_t bottom, SimdLevel level)
 {
     if (device == nullptr) {
         return;
@@ -82,8 +82,8 @@ void RenderFrame(SceneState& scene, const DeviceResources& resources, IDirect3DD
         return;
     }
 
-    UpdateFullLayer(scene, resources.FullLayerTexture);
-    UpdateGlowLayer(scene, resources.GlowLayerTexture);
+    UpdateFullLayer(scene, resources.FullLayerTexture, level);
+    UpdateGlowLayer(scene, resources.GlowLayerTexture, level);
 
     const FrameTransforms transforms = ComputeFrameTransforms(scene, left, top, right, bottom);
     SetTransform(device, D3DTS_PROJECTION, transforms.projection);

@@ -129,7 +129,10 @@ TEST(ReferenceEquivalence, PackCellsIsPackTexelOnEveryLane)
 
 // The fast paths on both instruction sets the machine can run: AVX where it
 // has it, and SSE2.
-class SimdEquivalence : public ::testing::TestWithParam<int> {};
+class SimdEquivalence : public ::testing::TestWithParam<int> {
+protected:
+    static SimdLevel Level() { return GetParam() != 0 ? SimdLevel::Sse2 : MachineSimdLevel(); }
+};
 
 INSTANTIATE_TEST_SUITE_P(ReferenceEquivalence, SimdEquivalence, ::testing::Values(0, 1),
                          [](const ::testing::TestParamInfo<int>& info) {
@@ -140,7 +143,6 @@ TEST_P(SimdEquivalence, StepAndSplatMatchTheReference)
 {
     ScenePtr fast = NewScene();
     ScenePtr reference = NewScene();
-    fast->testHooks.sse2Only = GetParam();
     Random random(11);
     int splats = 0;
     for (int trial = 0; trial < 20000; ++trial) {
@@ -171,7 +173,7 @@ TEST_P(SimdEquivalence, StepAndSplatMatchTheReference)
         Particle q = p;
         const uint32_t seed = static_cast<uint32_t>(random.Int(1, 1 << 30));
         SeedGenerator(seed);
-        StepParticle(*fast, &p);
+        StepParticle(*fast, &p, Level());
         const uint32_t fastDraws = GeneratorState();
         SeedGenerator(seed);
         StepParticleReference(*reference, &q);
@@ -215,7 +217,6 @@ TEST_P(SimdEquivalence, BlockTickMatchesSteppingOneByOne)
                 p.mapX = odd[random.Int(0, 4)];
             }
         }
-        fast->testHooks.sse2Only = GetParam();
         CopyScene(*reference, *fast);
         // A re-draw after 50 ticks, and its settling ticks.
         fast->ticksSinceReseed = reference->ticksSinceReseed = 1450;
@@ -223,7 +224,7 @@ TEST_P(SimdEquivalence, BlockTickMatchesSteppingOneByOne)
         uint32_t referenceDraws = fastDraws;
         for (int tick = 1; tick <= 250; ++tick) {
             SeedGenerator(fastDraws);
-            TickScene(*fast);
+            TickScene(*fast, Level());
             fastDraws = GeneratorState();
             SeedGenerator(referenceDraws);
             TickSceneReference(*reference);
@@ -240,7 +241,7 @@ TEST_P(SimdEquivalence, BlockTickMatchesSteppingOneByOne)
 TEST_P(SimdEquivalence, BlockMovesMatchMovingOneByOne)
 {
     Random random(19);
-    const SimdLevel level = GetParam() != 0 ? SimdLevel::Sse2 : MachineSimdLevel();
+    const SimdLevel level = Level();
     for (int trial = 0; trial < 3000; ++trial) {
         Particle block[moveBlockSize];
         Particle one[moveBlockSize];
@@ -281,13 +282,12 @@ TEST_P(SimdEquivalence, FadeMatchesTheReference)
         fast->gridWidth = AccumulationGridWidth;
         fast->gridHeight = AccumulationGridHeight;
         fast->ticksSinceReseed = random.Chance(0.5) ? random.Int(0, 299) : random.Int(300, 1500);
-        fast->testHooks.sse2Only = GetParam();
         CopyScene(*reference, *fast);
         std::vector<uint32_t> fastTexels(static_cast<size_t>(pitch) * AccumulationGridHeight, 0xABCDEF01u);
         std::vector<uint32_t> referenceTexels = fastTexels;
         const uint32_t seed = static_cast<uint32_t>(random.Int(0, 1 << 30));
         SeedGenerator(seed);
-        FadeLattice(*fast, Texels(fastTexels, AccumulationGridWidth, AccumulationGridHeight, pitch));
+        FadeLattice(*fast, Texels(fastTexels, AccumulationGridWidth, AccumulationGridHeight, pitch), Level());
         const uint32_t fastDraws = GeneratorState();
         SeedGenerator(seed);
         FadePassReference(*reference, Texels(referenceTexels, AccumulationGridWidth, AccumulationGridHeight, pitch));
@@ -332,7 +332,6 @@ TEST_P(SimdEquivalence, GlowMatchesTheReferenceFrameAfterFrame)
 {
     ScenePtr fast = NewScene();
     ScenePtr reference = NewScene();
-    fast->testHooks.sse2Only = GetParam();
     Random random(19);
     const int pitch = GlowGridWidth + 5;
     PlaceParticles(*fast, random, 2500);
@@ -354,7 +353,7 @@ TEST_P(SimdEquivalence, GlowMatchesTheReferenceFrameAfterFrame)
         std::vector<uint32_t> fastTexels(static_cast<size_t>(pitch) * GlowGridHeight, 0x77777777u);
         std::vector<uint32_t> referenceTexels = fastTexels;
         const TexelBuffer none = {nullptr, GlowGridWidth, GlowGridHeight, 0};
-        UpdateGlowTexels(*fast, withTexels ? Texels(fastTexels, GlowGridWidth, GlowGridHeight, pitch) : none);
+        UpdateGlowTexels(*fast, withTexels ? Texels(fastTexels, GlowGridWidth, GlowGridHeight, pitch) : none, Level());
         GlowPassReference(*reference,
                           withTexels ? Texels(referenceTexels, GlowGridWidth, GlowGridHeight, pitch) : none);
         ExpectSameSimulation(*reference, *fast, "glow");

@@ -34,6 +34,7 @@ protected:
         deviceResources.GlowLayerTexture = nullptr;
         deviceResources.QuadVertexBuffer = nullptr;
         ResetSceneToLoadValues(scene);
+        testHooks = TestHooks{};
         ScriptDraws(nullptr, 0);
         SeedGenerator(1);
     }

@@ -9,14 +9,7 @@
 
 namespace {
 
-class SetupTest : public SceneTest {
-protected:
-    void TearDown() override
-    {
-        scene.testHooks.particleCapacity = 0xFFFFFFFFu;
-        SceneTest::TearDown();
-    }
-};
+using SetupTest = SceneTest;
 
 TEST(QueryDefaultSettings, AnswersItsTableAndPassesOtherKeysThrough)
 {
@@ -147,7 +140,7 @@ TEST_F(SetupTest, SetupDoesNotTouchTickCounterOrEquationType)
 
 TEST_F(SetupTest, RunningOutOfMemoryKeepsTheRecordsAndStillReturnsOne)
 {
-    scene.testHooks.particleCapacity = 3000;
+    testHooks.particleCapacity = 3000;
     EXPECT_EQ(1, SetupScene(nullptr, 0, 0, 1920, 1200, 1));
     std::vector<Particle> firstParticles(scene.particles.records, scene.particles.records + scene.particles.count);
     EXPECT_EQ(1, SetupScene(nullptr, 0, 0, 1920, 1200, 2));
@@ -169,8 +162,8 @@ std::vector<uint32_t> SetupOutcome()
 
 TEST_F(SetupTest, SetupPluginSeedsWithTheLowBitsOfTheCalendarTime)
 {
-    scene.testHooks.calendarTimeFixed = 1;
-    scene.testHooks.calendarTime = 0x123456789LL;
+    testHooks.calendarTimeFixed = 1;
+    testHooks.calendarTime = 0x123456789LL;
     EXPECT_EQ(1, SetupPlugin(nullptr, 0, 0, 1920, 1200, 0, 0));
     const std::vector<uint32_t> fromClock = SetupOutcome();
 
@@ -180,8 +173,8 @@ TEST_F(SetupTest, SetupPluginSeedsWithTheLowBitsOfTheCalendarTime)
 
     // A second later, another scene.
     Reset();
-    scene.testHooks.calendarTimeFixed = 1;
-    scene.testHooks.calendarTime = 0x12345678ALL;
+    testHooks.calendarTimeFixed = 1;
+    testHooks.calendarTime = 0x12345678ALL;
     SetupPlugin(nullptr, 0, 0, 1920, 1200, 0, 0);
     EXPECT_FALSE(fromClock == SetupOutcome());
 }

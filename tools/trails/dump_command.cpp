@@ -40,11 +40,11 @@ void WriteScalars(AtomicFile& out)
 void ApplySimdChoice()
 {
     const char* force = std::getenv("TRAILS_FORCE_SSE2");
-    scene.testHooks.sse2Only = force != nullptr && std::strcmp(force, "1") == 0 ? 1 : 0;
+    testHooks.sse2Only = force != nullptr && std::strcmp(force, "1") == 0 ? 1 : 0;
     const char* report = std::getenv("TRAILS_REPORT_SIMD");
     if (report != nullptr && std::strcmp(report, "1") == 0) {
         std::fprintf(stderr, "dump: frame passes use %s (machine: %s)\n",
-                     SceneSimdLevel(scene) == SimdLevel::Avx ? "AVX" : "SSE2",
+                     HookedSimdLevel(testHooks) == SimdLevel::Avx ? "AVX" : "SSE2",
                      MachineSimdLevel() == SimdLevel::Avx ? "AVX" : "SSE2");
     }
 }
