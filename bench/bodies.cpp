@@ -216,9 +216,9 @@ private:
 SoftwareDevice* BenchDevice()
 {
     if (!device) {
-        // The back buffer is the host's, and cost-free draws never touch it.
+        // The back buffer is the host's, and draws that skip rasterizing never touch it.
         device.reset(new SoftwareDevice(64, 64));
-        device->SetCostFreeMode(true);
+        device->SkipRasterizing(true);
     }
     return device.get();
 }

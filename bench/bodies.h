@@ -13,7 +13,7 @@
 //                              step's reference makes them: atan, sin, sin,
 //                              tan and the family's own.
 //  Frame/particles:N           RenderSceneOnScreen on a software device in
-//                              cost-free mode (locks hand out plain memory,
+//                              mode that skips rasterizing (locks hand out plain memory,
 //                              clears and draws cost nothing). Before every
 //                              timed frame one untimed tick keeps the grid in
 //                              its steady state.
@@ -86,7 +86,7 @@ void PrepareScene(const SceneConfig& config);
 void BenchTick(const SceneConfig& config);
 // One RenderSceneOnScreen on the bench's device over the whole grid.
 void BenchFrame();
-// The software device the bench's scenes are set up on (cost-free mode).
+// The software device the bench's scenes are set up on (mode that skips rasterizing).
 SoftwareDevice* BenchDevice();
 
 // --- Resident memory --------------------------------------------------------------

@@ -139,12 +139,12 @@ SoftwareDevice::SoftwareDevice(int width, int height)
 
 SoftwareDevice::~SoftwareDevice() = default;  // objects_ frees every object, zombie or not
 
-void SoftwareDevice::SetCostFreeMode(bool on)
+void SoftwareDevice::SkipRasterizing(bool skip)
 {
-    if (on == costFree_)
+    if (skip == skipRasterizing_)
         return;
-    costFree_ = on;
-    if (on) {
+    skipRasterizing_ = skip;
+    if (skip) {
         savedRecording_ = Recording();
         SetRecording(false);
     } else {
@@ -159,7 +159,7 @@ uint32_t SoftwareDevice::SentinelWord(uint32_t fillIndex)
 
 void SoftwareDevice::FillSentinel(std::vector<uint8_t>& memory, DWORD lockFlags)
 {
-    if (costFree_ || sentinelMode_ == SentinelMode::Off || (lockFlags & D3DLOCK_DISCARD) == 0)
+    if (skipRasterizing_ || sentinelMode_ == SentinelMode::Off || (lockFlags & D3DLOCK_DISCARD) == 0)
         return;
     uint32_t word = SentinelWord(sentinelFills_++);
     uint8_t pattern[4];
@@ -575,7 +575,7 @@ HRESULT SoftwareDevice::Clear(DWORD Count, const D3DRECT* pRects, DWORD Flags, D
             (depth && !(Z >= 0.0f && Z <= 1.0f)))
             return D3DERR_INVALIDCALL;
         sceneClear_ = SceneClear{Flags, Color, Z};
-        if (costFree_)
+        if (skipRasterizing_)
             return S_OK;
         if (target)
             std::fill(backBuffer_.begin(), backBuffer_.end(), Color);
@@ -601,7 +601,7 @@ HRESULT SoftwareDevice::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT Start
     });
 }
 
-// Checks a strip draw and, unless cost-free, rasterizes it.
+// Checks a strip draw and, unless rasterizing is skipped, rasterizes it.
 HRESULT SoftwareDevice::Draw(UINT startVertex, UINT primitiveCount)
 {
     if (!inScene_ || fvf_ != kStripVertexFormat || stream_ == nullptr)
@@ -612,7 +612,7 @@ HRESULT SoftwareDevice::Draw(UINT startVertex, UINT primitiveCount)
     const uint64_t firstByte = uint64_t(streamOffset_) + uint64_t(startVertex) * streamStride_;
     if (firstByte + (vertexCount - 1) * streamStride_ + kStripVertexBytes > stream_->memory_.size())
         return D3DERR_INVALIDCALL;
-    if (costFree_)
+    if (skipRasterizing_)
         return S_OK;
 
     const RasterTarget target = {backBuffer_.data(), depthBuffer_.data(), width_, height_};

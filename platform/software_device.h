@@ -6,7 +6,7 @@
 //    reference counting and over-release;
 //  - tools (the command-line tool, the viewer), which run the scene on it and
 //    read the picture from its back buffer, or replay its draws elsewhere;
-//  - benchmarks, which want the device to cost nothing (SetCostFreeMode).
+//  - benchmarks, which want the device to cost nothing (SkipRasterizing).
 //
 // It implements what the scene uses, and refuses the rest:
 //  - textures of one level of A8R8G8B8 in the default pool, with real texel
@@ -197,17 +197,18 @@ public:
     uint32_t LastSentinelWord() const { return SentinelWord(sentinelFills_ == 0 ? 0 : sentinelFills_ - 1); }
     uint32_t SentinelFillCount() const { return sentinelFills_; }
 
-    // Benchmarks: recording off, no sentinel fills, Clear and DrawPrimitive
-    // check their arguments and return without touching the buffers. Locks
-    // still hand out the real memory. Turning the mode off restores recording.
-    void SetCostFreeMode(bool on);
-    bool CostFreeMode() const { return costFree_; }
+    // For frames nobody will look at (tools, benchmarks): Clear and
+    // DrawPrimitive check their arguments and return without touching the
+    // buffers, and with them the call log and the sentinel fills are off.
+    // Locks still hand out the real memory. Turning it off restores recording.
+    void SkipRasterizing(bool skip);
+    bool SkipsRasterizing() const { return skipRasterizing_; }
 
     // --- The scene's draws -------------------------------------------------------
     // What a presenter needs to replay the scene somewhere else: every
     // DrawPrimitive since the last BeginScene, with the texture, stream and
     // transforms it drew with, and the scene's last Clear. Kept in every mode,
-    // cost-free included (where nothing is rasterized), in fixed storage, so
+    // skipping rasterizing included (where nothing is rasterized), in fixed storage, so
     // keeping it allocates nothing. Render and sampler states are not copied
     // per draw: read them from the device (RenderState, SamplerState).
     struct SceneDraw {
@@ -293,7 +294,7 @@ private:
 
     SentinelMode sentinelMode_ = SentinelMode::OnDiscard;
     uint32_t sentinelFills_ = 0;
-    bool costFree_ = false;
+    bool skipRasterizing_ = false;
     bool savedRecording_ = true;
 
     static constexpr int kRenderStates = 256;  // Direct3D 9's state numbers stay below

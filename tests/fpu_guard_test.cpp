@@ -113,7 +113,7 @@ TEST_F(FpuGuardTest, EveryEntryPointGivesTheHostItsModeBack)
 TEST_F(FpuGuardTest, SceneIsTheSameUnderEveryHostMode)
 {
     SoftwareDevice device(320, 200);
-    device.SetCostFreeMode(true);
+    device.SkipRasterizing(true);
     uint64_t expected = 0;
     for (const HostMode& mode : hostModes) {
         Reset();

@@ -90,7 +90,7 @@ protected:
     void SetUp() override
     {
         ResetSceneToLoadValues(scene);
-        device_.SetCostFreeMode(true);
+        device_.SkipRasterizing(true);
         SetupScene(&device_, 0, 0, 320, 200, 9);
         UpdateScene();
         RenderSceneOnScreen(0, &device_, 0, 0, 320, 200, 0, 0, 0, 0, 0);

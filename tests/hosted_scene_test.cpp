@@ -35,7 +35,7 @@ TEST_F(HostedSceneTest, OnlyFramesAskedForAreRasterized)
     host.Frame(true);
     EXPECT_TRUE(AnyNonZero(host.Pixels(), 160 * 100));
     // And back to costing nothing for the frames after.
-    EXPECT_TRUE(host.Device().CostFreeMode());
+    EXPECT_TRUE(host.Device().SkipsRasterizing());
 }
 
 // What `trails dump` writes of the glow layer: its texels after the last

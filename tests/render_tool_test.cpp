@@ -219,7 +219,7 @@ public:
         ResetSceneToLoadValues(scene);
         device_.SetRecording(false);
         SetupScene(&device_, 0, 0, run.width, run.height, run.seed);
-        device_.SetCostFreeMode(!rasterizeEveryFrame);
+        device_.SkipRasterizing(!rasterizeEveryFrame);
         for (uint32_t tick = 1; tick <= run.warmupTicks; ++tick) {
             UpdateScene();
             if (tick % run.ticksPerFrame == 0)
@@ -229,7 +229,7 @@ public:
             for (uint32_t tick = 0; tick < run.ticksPerFrame; ++tick)
                 UpdateScene();
             if (frame == run.frames)
-                device_.SetCostFreeMode(false);
+                device_.SkipRasterizing(false);
             Frame();
         }
         picture_.width = run.width;

@@ -1,5 +1,5 @@
 // The software device remembers the scene's draws and its clear for a
-// presenter that replays them elsewhere, in every mode, cost-free included.
+// presenter that replays them elsewhere, in every mode, skipping rasterizing included.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -46,7 +46,7 @@ protected:
 
 TEST_F(SceneDraws, EachDrawKeepsTheTextureStreamAndTransformsItDrewWith)
 {
-    device_.SetCostFreeMode(true);
+    device_.SkipRasterizing(true);
     device_.BeginScene();
     device_.Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF102030u, 0.5f, 0);
     const D3DMATRIX world = Scaled(2.0f), projection = Scaled(3.0f), laterWorld = Scaled(5.0f), view = Scaled(7.0f);
@@ -107,14 +107,14 @@ TEST_F(SceneDraws, ANewSceneForgetsTheLastAndFailedDrawsAreNotKept)
     device_.EndScene();
     // Outside a scene nothing is drawn, on the rasterizing device or not.
     device_.DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
-    device_.SetCostFreeMode(true);
+    device_.SkipRasterizing(true);
     device_.DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
     EXPECT_EQ(0, device_.SceneDrawCount());
 }
 
 TEST_F(SceneDraws, DrawsBeyondTheCapacityAreCountedAsMissed)
 {
-    device_.SetCostFreeMode(true);
+    device_.SkipRasterizing(true);
     device_.BeginScene();
     const int draws = SoftwareDevice::kSceneDrawCapacity + 3;
     for (int n = 0; n < draws; ++n)

@@ -1,5 +1,5 @@
 // The software device's objects: reference counting, bindings, locks, the
-// sentinel fills of discarded memory, and the cost-free mode.
+// sentinel fills of discarded memory, and the mode that skips rasterizing.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -228,14 +228,14 @@ TEST(SoftwareDeviceLocks, VertexBufferLockGivesItsMemory)
     EXPECT_EQ(bytes[23], 0);
 }
 
-TEST(SoftwareDeviceLocks, CostFreeModeRecordsNothingFillsNothingAndDrawsNothing)
+TEST(SoftwareDeviceLocks, SkippingRasterizingRecordsNothingFillsNothingAndDrawsNothing)
 {
     SoftwareDevice device(16, 16);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFFFFFFFFu);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFFFFFFFFu));
     PrepareDrawing(device);
     device.ClearCallLog();
-    device.SetCostFreeMode(true);
+    device.SkipRasterizing(true);
     D3DLOCKED_RECT locked = {};
     ASSERT_EQ(texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD), S_OK);
     EXPECT_EQ(*static_cast<uint32_t*>(locked.pBits), 0xFFFFFFFFu);
@@ -248,7 +248,7 @@ TEST(SoftwareDeviceLocks, CostFreeModeRecordsNothingFillsNothingAndDrawsNothing)
     device.EndScene();
     EXPECT_TRUE(device.Calls().empty());
     EXPECT_EQ(device.Pixel(8, 8), 0u);
-    device.SetCostFreeMode(false);
+    device.SkipRasterizing(false);
     device.SetFVF(kQuadFvf);
     EXPECT_EQ(device.Calls().size(), 1u);
 }

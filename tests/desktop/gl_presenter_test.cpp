@@ -76,14 +76,14 @@ protected:
     {
         ResetSceneToLoadValues(scene);
         device_->SetRecording(false);
-        device_->SetCostFreeMode(true);
+        device_->SkipRasterizing(true);
         SetupScene(device_.get(), 0, 0, width_, height_, seed);
         for (int tick = 1; tick <= ticks; ++tick) {
             UpdateScene();
             if (tick % 10 == 0)
                 RenderSceneOnScreen(0, device_.get(), 0, 0, width_, height_, 0, 0, 0, 0, 0);
         }
-        device_->SetCostFreeMode(false);
+        device_->SkipRasterizing(false);
         RenderSceneOnScreen(0, device_.get(), 0, 0, width_, height_, 0, 0, 0, 0, 0);
         CaptureFrame(*device_, frame_);
     }

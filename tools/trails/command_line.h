@@ -24,6 +24,21 @@ struct ScheduleStep {
     uint64_t count;
 };
 
+// Sizes and counts, shared with trails-viewer.exe.
+struct FrameSize {
+    int width = 0;
+    int height = 0;
+};
+
+// The largest back buffer either command accepts on a side; 8192 x 8192 is
+// already half a gigabyte of colour and depth.
+constexpr int kMaxFrameSide = 8192;
+constexpr int kMinFrameSide = 16;
+
+// "WxH" (also "W*H" or with a capital X); each side kMinFrameSide..kMaxFrameSide.
+FrameSize ParseSize(const std::string& option, const std::string& text);
+// A whole number from minimum to maximum.
+uint32_t ParseCount(const std::string& option, const std::string& text, uint32_t minimum, uint32_t maximum);
 uint32_t ParseUnsigned32(const std::string& option, const std::string& text);
 ScreenRect ParseRect(const std::string& text);
 std::vector<ScheduleStep> ParseSchedule(const std::string& text);

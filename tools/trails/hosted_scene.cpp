@@ -16,7 +16,7 @@ void HostedScene::NewDevice(int width, int height)
     device_.reset(new SoftwareDevice(width, height));
     device_->SetRecording(false);
     device_->SetSentinelMode(SoftwareDevice::SentinelMode::Off);
-    device_->SetCostFreeMode(true);
+    device_->SkipRasterizing(true);
 }
 
 ScreenRect HostedScene::WholeBackBuffer() const
@@ -60,9 +60,9 @@ void HostedScene::Frame(bool rasterize) { Frame(WholeBackBuffer(), rasterize); }
 
 void HostedScene::Frame(const ScreenRect& rect, bool rasterize)
 {
-    device_->SetCostFreeMode(!rasterize);
+    device_->SkipRasterizing(!rasterize);
     RenderSceneOnScreen(0, device_.get(), rect.left, rect.top, rect.right, rect.bottom, 0, 0, 0, 0, 0);
-    device_->SetCostFreeMode(true);
+    device_->SkipRasterizing(true);
     // The copy is taken when it is asked for, or before the texture can go:
     // only ticks and frames run in between, and ticks leave the texture
     // alone, so it then holds what this frame left in it.

@@ -6,7 +6,7 @@
 // A frame that nobody will look at is still drawn through RenderSceneOnScreen
 // (the layer update fades the grid and takes random draws, so skipping it
 // would change the scene), but the device skips the rasterizing: it runs in
-// its cost-free mode, and leaves that mode only for a frame asked to be
+// its mode that skips rasterizing, and leaves that mode only for a frame asked to be
 // rasterized. The device keeps no call log and fills no sentinels; a host's
 // device does neither, and both only cost time here.
 #pragma once

@@ -14,17 +14,6 @@
 
 namespace {
 
-bool AllDigits(const std::string& text)
-{
-    if (text.empty())
-        return false;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
 std::string Lowercase(std::string text)
 {
     for (char& c : text) {
@@ -35,35 +24,6 @@ std::string Lowercase(std::string text)
 }
 
 }  // namespace
-
-FrameSize ParseSize(const std::string& option, const std::string& text)
-{
-    const size_t cross = text.find_first_of("xX*");
-    const std::string width = cross == std::string::npos ? text : text.substr(0, cross);
-    const std::string height = cross == std::string::npos ? std::string() : text.substr(cross + 1);
-    if (!AllDigits(width) || !AllDigits(height) || width.size() > 6 || height.size() > 6) {
-        throw UsageError(option + ": expected WIDTHxHEIGHT such as 1920x1200, got '" + text + "'");
-    }
-    FrameSize size;
-    size.width = std::atoi(width.c_str());
-    size.height = std::atoi(height.c_str());
-    if (size.width < kMinFrameSide || size.height < kMinFrameSide || size.width > kMaxFrameSide ||
-        size.height > kMaxFrameSide) {
-        throw UsageError(option + ": each side must be " + std::to_string(kMinFrameSide) + " to " +
-                         std::to_string(kMaxFrameSide) + " pixels, got '" + text + "'");
-    }
-    return size;
-}
-
-uint32_t ParseCount(const std::string& option, const std::string& text, uint32_t minimum, uint32_t maximum)
-{
-    if (!AllDigits(text) || text.size() > 10 || std::strtoull(text.c_str(), nullptr, 10) < minimum ||
-        std::strtoull(text.c_str(), nullptr, 10) > maximum) {
-        throw UsageError(option + ": expected a whole number from " + std::to_string(minimum) + " to " +
-                         std::to_string(maximum) + ", got '" + text + "'");
-    }
-    return static_cast<uint32_t>(std::strtoull(text.c_str(), nullptr, 10));
-}
 
 double ParseSeconds(const std::string& option, const std::string& text)
 {

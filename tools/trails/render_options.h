@@ -4,20 +4,8 @@
 #include <cstdint>
 #include <string>
 
-struct FrameSize {
-    int width = 0;
-    int height = 0;
-};
+#include "tools/trails/command_line.h"
 
-// The largest back buffer either command accepts on a side; 8192 x 8192 is
-// already half a gigabyte of colour and depth.
-constexpr int kMaxFrameSide = 8192;
-constexpr int kMinFrameSide = 16;
-
-// "WxH" (also "W*H" or with a capital X); each side kMinFrameSide..kMaxFrameSide.
-FrameSize ParseSize(const std::string& option, const std::string& text);
-// A whole number from minimum to maximum.
-uint32_t ParseCount(const std::string& option, const std::string& text, uint32_t minimum, uint32_t maximum);
 // A positive decimal number of seconds, such as 10 or 2.5.
 double ParseSeconds(const std::string& option, const std::string& text);
 

@@ -33,7 +33,7 @@ bool ResetDevice(const PluginLibrary& plugin, Graphics& graphics, int width, int
     }
     graphics.presentation.BackBufferWidth = p.BackBufferWidth;
     graphics.presentation.BackBufferHeight = p.BackBufferHeight;
-    SetupScene(plugin, graphics);
+    SetupOnBackBuffer(plugin, graphics);
     sceneUp = true;
     std::printf("device reset to %ux%u\n", p.BackBufferWidth, p.BackBufferHeight);
     return true;
@@ -199,13 +199,13 @@ void ReleaseGraphics(Graphics& graphics)
     }
 }
 
-void SetupScene(const PluginLibrary& plugin, const Graphics& graphics)
+void SetupOnBackBuffer(const PluginLibrary& plugin, const Graphics& graphics)
 {
     plugin.SetupPlugin(graphics.device, 0, 0, static_cast<int32_t>(graphics.presentation.BackBufferWidth),
                        static_cast<int32_t>(graphics.presentation.BackBufferHeight), 0, 0);
 }
 
-void RenderScene(const PluginLibrary& plugin, const Graphics& graphics)
+void RenderOnBackBuffer(const PluginLibrary& plugin, const Graphics& graphics)
 {
     plugin.RenderSceneOnScreen(0, graphics.device, 0, 0, static_cast<int32_t>(graphics.presentation.BackBufferWidth),
                                static_cast<int32_t>(graphics.presentation.BackBufferHeight), 0, 0, 0, 0, 0);
@@ -214,7 +214,7 @@ void RenderScene(const PluginLibrary& plugin, const Graphics& graphics)
 int RunScene(const PluginLibrary& plugin, Graphics& graphics, HostWindow& window, const SceneRun& options)
 {
     bool sceneUp = false;
-    SetupScene(plugin, graphics);
+    SetupOnBackBuffer(plugin, graphics);
     sceneUp = true;
 
     LARGE_INTEGER frequency;
@@ -264,7 +264,7 @@ int RunScene(const PluginLibrary& plugin, Graphics& graphics, HostWindow& window
             plugin.UpdateScene();
         }
 
-        RenderScene(plugin, graphics);
+        RenderOnBackBuffer(plugin, graphics);
         const bool lastFrame = schedule.FrameDrawn();
         if (lastFrame && !options.screenshotPath.empty()) {
             int width = 0;

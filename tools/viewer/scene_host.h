@@ -47,8 +47,8 @@ bool CreateGraphics(HWND window, int width, int height, Graphics& graphics, std:
 void ReleaseGraphics(Graphics& graphics);
 
 // SetupPlugin and RenderSceneOnScreen with the whole back buffer as the screen.
-void SetupScene(const PluginLibrary& plugin, const Graphics& graphics);
-void RenderScene(const PluginLibrary& plugin, const Graphics& graphics);
+void SetupOnBackBuffer(const PluginLibrary& plugin, const Graphics& graphics);
+void RenderOnBackBuffer(const PluginLibrary& plugin, const Graphics& graphics);
 
 struct SceneRun {
     uint64_t frames = 0;         // 0: until the window closes

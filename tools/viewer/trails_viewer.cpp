@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "tools/host_contract.h"
+#include "tools/trails/command_line.h"
 #include "tools/viewer/plugin_library.h"
 #include "tools/viewer/scene_host.h"
 
@@ -65,37 +66,13 @@ void PrintUsage()
         stderr);
 }
 
-bool ParseSize(const char* text, int* width, int* height)
-{
-    int w = 0;
-    int h = 0;
-    char extra = 0;
-    if (std::sscanf(text, "%dx%d%c", &w, &h, &extra) != 2 || w < 1 || h < 1 || w > 16384 || h > 16384) {
-        return false;
-    }
-    *width = w;
-    *height = h;
-    return true;
-}
-
-bool ParseCount(const char* text, long minimum, long* value)
-{
-    char* end = nullptr;
-    const long parsed = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || parsed < minimum) {
-        return false;
-    }
-    *value = parsed;
-    return true;
-}
-
+// Throws UsageError, as the trails commands do, for a bad value.
 Options ParseOptions(int argc, char** argv)
 {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        long count = 0;
         if (arg == "--help" || arg == "-h") {
             PrintUsage();
             std::exit(0);
@@ -107,31 +84,25 @@ Options ParseOptions(int argc, char** argv)
         } else if (arg == "--dll") {
             options.dllPath = argv[++i];
         } else if (arg == "--size") {
-            if (!ParseSize(argv[++i], &options.width, &options.height)) {
-                Fail("--size wants WIDTHxHEIGHT, got '%s'", argv[i]);
-            }
+            const FrameSize size = ParseSize(arg, argv[++i]);
+            options.width = size.width;
+            options.height = size.height;
         } else if (arg == "--frames") {
-            if (!ParseCount(argv[++i], 1, &count)) {
-                Fail("--frames wants a count of at least 1, got '%s'", argv[i]);
-            }
-            options.frames = static_cast<uint64_t>(count);
+            options.frames = ParseCount(arg, argv[++i], 1, 100000000);
         } else if (arg == "--ticks-per-frame") {
-            if (!ParseCount(argv[++i], 1, &count) || count > 10000) {
-                Fail("--ticks-per-frame wants a count from 1 to 10000, got '%s'", argv[i]);
-            }
-            options.ticksPerFrame = static_cast<uint32_t>(count);
+            options.ticksPerFrame = ParseCount(arg, argv[++i], 1, 10000);
         } else if (arg == "--screenshot") {
             options.screenshotPath = argv[++i];
         } else if (arg == "--cycles") {
-            if (!ParseCount(argv[++i], 0, &count) || count > 100000) {
-                Fail("--cycles wants a count from 0 to 100000, got '%s'", argv[i]);
-            }
-            options.cycles = static_cast<int>(count);
+            options.cycles = static_cast<int>(ParseCount(arg, argv[++i], 0, 100000));
         } else if (arg == "--resize-at") {
-            if (i + 2 >= argc || !ParseCount(argv[i + 1], 1, &options.resizeAtFrame) ||
-                !ParseSize(argv[i + 2], &options.resizeWidth, &options.resizeHeight)) {
+            if (i + 2 >= argc) {
                 Fail("--resize-at wants FRAME WIDTHxHEIGHT");
             }
+            options.resizeAtFrame = static_cast<long>(ParseCount(arg, argv[i + 1], 1, 100000000));
+            const FrameSize size = ParseSize(arg, argv[i + 2]);
+            options.resizeWidth = size.width;
+            options.resizeHeight = size.height;
             i += 2;
         } else {
             PrintUsage();
@@ -224,10 +195,10 @@ int RunCycles(const PluginLibrary& plugin, Graphics& graphics, int cycles)
     const ULONG before = DeviceReferenceCount(graphics.device);
     std::printf("device references before: %lu\n", static_cast<unsigned long>(before));
     for (int cycle = 0; cycle <= cycles; ++cycle) {
-        SetupScene(plugin, graphics);
+        SetupOnBackBuffer(plugin, graphics);
         const ULONG held = DeviceReferenceCount(graphics.device);
         plugin.UpdateScene();
-        RenderScene(plugin, graphics);
+        RenderOnBackBuffer(plugin, graphics);
         graphics.device->Present(nullptr, nullptr, nullptr, nullptr);
         plugin.FreePlugin(0, 0, 0);
         const ULONG released = DeviceReferenceCount(graphics.device);
@@ -243,7 +214,12 @@ int RunCycles(const PluginLibrary& plugin, Graphics& graphics, int cycles)
 
 int main(int argc, char** argv)
 {
-    const Options options = ParseOptions(argc, argv);
+    Options options;
+    try {
+        options = ParseOptions(argc, argv);
+    } catch (const UsageError& error) {
+        Fail("%s", error.what());
+    }
     const std::string dllPath = options.dllPath.empty() ? LibraryBesideProgram() : options.dllPath;
     PluginLibrary plugin;
     std::string failure;
