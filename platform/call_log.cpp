@@ -6,12 +6,12 @@
 
 namespace {
 
-const char* const kCallKindNames[] = {
+const char* const callKindNames[] = {
     "CreateTexture", "CreateVertexBuffer", "SetFVF", "SetRenderState", "SetSamplerState", "SetTexture",
     "BeginScene",    "EndScene",           "Clear",  "SetTransform",   "SetStreamSource", "DrawPrimitive",
     "LockRect",      "UnlockRect",         "Lock",   "Unlock",         "AddRef",          "Release",
 };
-static_assert(sizeof(kCallKindNames) / sizeof(kCallKindNames[0]) == static_cast<size_t>(CallKind::Count_),
+static_assert(sizeof(callKindNames) / sizeof(callKindNames[0]) == static_cast<size_t>(CallKind::Count_),
               "one name per call kind");
 
 struct NamedValue {
@@ -24,7 +24,7 @@ struct NamedValue {
     }
 
 // Every value the stand-in header declares; others are printed as numbers.
-const NamedValue kRenderStateNames[] = {
+const NamedValue renderStateNames[] = {
     NAMED(D3DRS_ZENABLE),
     NAMED(D3DRS_ZWRITEENABLE),
     NAMED(D3DRS_ALPHATESTENABLE),
@@ -41,14 +41,14 @@ const NamedValue kRenderStateNames[] = {
     NAMED(D3DRS_COLORWRITEENABLE),
     NAMED(D3DRS_BLENDOP),
 };
-const NamedValue kSamplerStateNames[] = {
+const NamedValue samplerStateNames[] = {
     NAMED(D3DSAMP_ADDRESSU),  NAMED(D3DSAMP_ADDRESSV),  NAMED(D3DSAMP_BORDERCOLOR),   NAMED(D3DSAMP_MAGFILTER),
     NAMED(D3DSAMP_MINFILTER), NAMED(D3DSAMP_MIPFILTER), NAMED(D3DSAMP_MAXANISOTROPY),
 };
-const NamedValue kTransformNames[] = {NAMED(D3DTS_VIEW), NAMED(D3DTS_PROJECTION), NAMED(D3DTS_WORLD)};
-const NamedValue kFormatNames[] = {NAMED(D3DFMT_A8R8G8B8), NAMED(D3DFMT_X8R8G8B8)};
-const NamedValue kPoolNames[] = {NAMED(D3DPOOL_DEFAULT)};
-const NamedValue kPrimitiveNames[] = {NAMED(D3DPT_TRIANGLELIST), NAMED(D3DPT_TRIANGLESTRIP), NAMED(D3DPT_TRIANGLEFAN)};
+const NamedValue transformNames[] = {NAMED(D3DTS_VIEW), NAMED(D3DTS_PROJECTION), NAMED(D3DTS_WORLD)};
+const NamedValue formatNames[] = {NAMED(D3DFMT_A8R8G8B8), NAMED(D3DFMT_X8R8G8B8)};
+const NamedValue poolNames[] = {NAMED(D3DPOOL_DEFAULT)};
+const NamedValue primitiveNames[] = {NAMED(D3DPT_TRIANGLELIST), NAMED(D3DPT_TRIANGLESTRIP), NAMED(D3DPT_TRIANGLEFAN)};
 #undef NAMED
 
 std::string Hex(uint32_t value)
@@ -97,7 +97,7 @@ const char* CallKindName(CallKind kind)
     int index = static_cast<int>(kind);
     if (index < 0 || index >= static_cast<int>(CallKind::Count_))
         return "?";
-    return kCallKindNames[index];
+    return callKindNames[index];
 }
 
 std::string DeviceCall::Describe() const
@@ -107,22 +107,22 @@ std::string DeviceCall::Describe() const
     switch (kind) {
     case CallKind::CreateTexture:
         text = "CreateTexture(" + Number(width) + ", " + Number(height) + ", " + Number(levels) + ", " + Hex(usage) +
-               ", " + NameOr(kFormatNames, format) + ", " + NameOr(kPoolNames, pool) + ", " +
+               ", " + NameOr(formatNames, format) + ", " + NameOr(poolNames, pool) + ", " +
                Given(sharedHandleGiven, "handle") + ") -> " + object;
         break;
     case CallKind::CreateVertexBuffer:
         text = "CreateVertexBuffer(" + Number(length) + ", " + Hex(usage) + ", " + Hex(fvf) + ", " +
-               NameOr(kPoolNames, pool) + ", " + Given(sharedHandleGiven, "handle") + ") -> " + object;
+               NameOr(poolNames, pool) + ", " + Given(sharedHandleGiven, "handle") + ") -> " + object;
         break;
     case CallKind::SetFVF:
         text = "SetFVF(" + Hex(fvf) + ")";
         break;
     case CallKind::SetRenderState:
-        text = "SetRenderState(" + NameOr(kRenderStateNames, stateType) + ", " + Number(value) + ")";
+        text = "SetRenderState(" + NameOr(renderStateNames, stateType) + ", " + Number(value) + ")";
         break;
     case CallKind::SetSamplerState:
-        text = "SetSamplerState(" + Number(stage) + ", " + NameOr(kSamplerStateNames, stateType) + ", " +
-               Number(value) + ")";
+        text = "SetSamplerState(" + Number(stage) + ", " + NameOr(samplerStateNames, stateType) + ", " + Number(value) +
+               ")";
         break;
     case CallKind::SetTexture:
         text = "SetTexture(" + Number(stage) + ", " + object + ")";
@@ -138,14 +138,14 @@ std::string DeviceCall::Describe() const
                Hex(color) + ", " + FloatText(z) + ", " + Number(stencil) + ")";
         break;
     case CallKind::SetTransform:
-        text = "SetTransform(" + NameOr(kTransformNames, stateType) + ", " +
+        text = "SetTransform(" + NameOr(transformNames, stateType) + ", " +
                (matrixGiven ? MatrixText(matrix) : "null") + ")";
         break;
     case CallKind::SetStreamSource:
         text = "SetStreamSource(" + Number(stage) + ", " + object + ", " + Number(offset) + ", " + Number(stride) + ")";
         break;
     case CallKind::DrawPrimitive:
-        text = "DrawPrimitive(" + NameOr(kPrimitiveNames, primitiveType) + ", " + Number(startVertex) + ", " +
+        text = "DrawPrimitive(" + NameOr(primitiveNames, primitiveType) + ", " + Number(startVertex) + ", " +
                Number(primitiveCount) + ")";
         break;
     case CallKind::LockRect:

@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr int kSubpixelBits = 8;
-constexpr int64_t kSubpixelOne = int64_t(1) << kSubpixelBits;
+constexpr int subpixelBits = 8;
+constexpr int64_t subpixelOne = int64_t(1) << subpixelBits;
 
 struct ClipVertex {
     double x, y, z, w;  // clip space
@@ -71,10 +71,10 @@ int Wrap(int index, int size)
     return m < 0 ? m + size : m;
 }
 
-// Floor of a / 2^kSubpixelBits for signed values; >> of a negative int64 is
+// Floor of a / 2^subpixelBits for signed values; >> of a negative int64 is
 // an arithmetic shift on every compiler we build with.
-int64_t FloorPixel(int64_t subpixels) { return subpixels >> kSubpixelBits; }
-int64_t CeilPixel(int64_t subpixels) { return (subpixels + kSubpixelOne - 1) >> kSubpixelBits; }
+int64_t FloorPixel(int64_t subpixels) { return subpixels >> subpixelBits; }
+int64_t CeilPixel(int64_t subpixels) { return (subpixels + subpixelOne - 1) >> subpixelBits; }
 
 class Pipeline {
 public:
@@ -97,9 +97,9 @@ private:
 // culls it by winding and hands the pieces to the scan conversion.
 void Pipeline::Triangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c, bool flipWinding)
 {
-    constexpr int kMaxVertices = 16;
-    ClipVertex polygon[kMaxVertices] = {a, b, c};
-    ClipVertex clipped[kMaxVertices];
+    constexpr int maxVertices = 16;
+    ClipVertex polygon[maxVertices] = {a, b, c};
+    ClipVertex clipped[maxVertices];
     int count = 3;
     // The last plane keeps w away from zero, where the perspective divide
     // would blow up, for projections whose near plane does not already.
@@ -151,15 +151,15 @@ void Pipeline::Triangle(const ClipVertex& a, const ClipVertex& b, const ClipVert
     if (count < 3)
         return;
 
-    ScreenVertex screen[kMaxVertices];
+    ScreenVertex screen[maxVertices];
     double halfWidth = target_.width * 0.5;
     double halfHeight = target_.height * 0.5;
     for (int i = 0; i < count; ++i) {
         const ClipVertex& v = polygon[i];
         ScreenVertex& s = screen[i];
         double invW = 1.0 / v.w;
-        s.x = std::llround((v.x * invW + 1.0) * halfWidth * kSubpixelOne);
-        s.y = std::llround((1.0 - v.y * invW) * halfHeight * kSubpixelOne);
+        s.x = std::llround((v.x * invW + 1.0) * halfWidth * subpixelOne);
+        s.y = std::llround((1.0 - v.y * invW) * halfHeight * subpixelOne);
         s.z = v.z * invW;
         s.invW = invW;
         s.rw = v.r * invW;
@@ -315,17 +315,17 @@ void Pipeline::Rasterize(const ScreenVertex* input)
         // Minified when the triangle covers more texels than pixels.
         double texelArea = std::fabs((v[1].u - v[0].u) * (v[2].v - v[0].v) - (v[2].u - v[0].u) * (v[1].v - v[0].v)) *
                            texture->width * texture->height;
-        double pixelArea = double(area) / double(kSubpixelOne * kSubpixelOne);
+        double pixelArea = double(area) / double(subpixelOne * subpixelOne);
         bilinear = texelArea > pixelArea ? state_.minifyLinear : state_.magnifyLinear;
     }
 
     // Interpolated quantities: depth, 1/w and the attributes divided by w.
-    enum { kDepth, kInvW, kRed, kGreen, kBlue, kAlpha, kU, kV, kCount };
-    double values[3][kCount];
+    enum { Depth, InverseW, Red, Green, Blue, Alpha, U, V, Count };
+    double values[3][Count];
     for (int k = 0; k < 3; ++k) {
         const ScreenVertex& s = v[k];
-        const double row[kCount] = {s.z, s.invW, s.rw, s.gw, s.bw, s.aw, s.uw, s.vw};
-        std::copy(row, row + kCount, values[k]);
+        const double row[Count] = {s.z, s.invW, s.rw, s.gw, s.bw, s.aw, s.uw, s.vw};
+        std::copy(row, row + Count, values[k]);
     }
     // The diffuse colour is the same at every pixel when the three vertices
     // agree, the usual case; then it is not interpolated.
@@ -339,31 +339,31 @@ void Pipeline::Rasterize(const ScreenVertex* input)
     // Only the quantities this triangle needs are stepped: every one costs an
     // addition per pixel, and on an emulated 32-bit host a float addition is
     // dear.
-    int active[kCount];
+    int active[Count];
     int activeCount = 0;
-    active[activeCount++] = kDepth;
+    active[activeCount++] = Depth;
     if (texture != nullptr || !flatColor)
-        active[activeCount++] = kInvW;
+        active[activeCount++] = InverseW;
     if (texture != nullptr) {
-        active[activeCount++] = kU;
-        active[activeCount++] = kV;
+        active[activeCount++] = U;
+        active[activeCount++] = V;
     }
     if (!flatColor) {
-        active[activeCount++] = kRed;
-        active[activeCount++] = kGreen;
-        active[activeCount++] = kBlue;
-        active[activeCount++] = kAlpha;
+        active[activeCount++] = Red;
+        active[activeCount++] = Green;
+        active[activeCount++] = Blue;
+        active[activeCount++] = Alpha;
     }
 
     const double invArea = 1.0 / double(area);
-    double stepX[kCount] = {};  // change per pixel to the right
-    for (int q = 0; q < kCount; ++q)
+    double stepX[Count] = {};  // change per pixel to the right
+    for (int q = 0; q < Count; ++q)
         for (int k = 0; k < 3; ++k)
-            stepX[q] += double(-edges[k].dy * kSubpixelOne) * invArea * values[k][q];
+            stepX[q] += double(-edges[k].dy * subpixelOne) * invArea * values[k][q];
 
     for (int py = y0; py <= y1; ++py) {
-        const int64_t sy = int64_t(py) * kSubpixelOne;
-        const int64_t sx0 = int64_t(x0) * kSubpixelOne;
+        const int64_t sy = int64_t(py) * subpixelOne;
+        const int64_t sx0 = int64_t(x0) * subpixelOne;
         // The covered span of the row, solved per edge in integers: the same
         // pixels a per-pixel test of the three edges would pick.
         int64_t first = 0;
@@ -372,7 +372,7 @@ void Pipeline::Rasterize(const ScreenVertex* input)
         for (int k = 0; k < 3 && first <= last; ++k) {
             e[k] = edges[k].dx * (sy - edges[k].ay) - edges[k].dy * (sx0 - edges[k].ax);
             const int64_t c = e[k] + edges[k].bias;  // inside while c + step * n >= 0
-            const int64_t step = -edges[k].dy * kSubpixelOne;
+            const int64_t step = -edges[k].dy * subpixelOne;
             if (step == 0) {
                 if (c < 0)
                     first = last + 1;
@@ -389,30 +389,30 @@ void Pipeline::Rasterize(const ScreenVertex* input)
         if (first > last)
             continue;
 
-        double at[kCount];
+        double at[Count];
         for (int i = 0; i < activeCount; ++i) {
             const int q = active[i];
             at[q] = 0.0;
             for (int k = 0; k < 3; ++k)
-                at[q] += double(e[k] - edges[k].dy * kSubpixelOne * first) * invArea * values[k][q];
+                at[q] += double(e[k] - edges[k].dy * subpixelOne * first) * invArea * values[k][q];
         }
         uint32_t* colorRow = target_.color + static_cast<size_t>(py) * target_.width;
         float* depthRow = target_.depth + static_cast<size_t>(py) * target_.width;
         const int pxEnd = x0 + static_cast<int>(last);
         for (int px = x0 + static_cast<int>(first); px <= pxEnd; ++px) {
-            const float depth = static_cast<float>(at[kDepth]);
+            const float depth = static_cast<float>(at[Depth]);
             if (depth <= depthRow[px]) {
                 int r = flatR, g = flatG, b = flatB, a = flatA;
                 if (texture != nullptr || !flatColor) {
-                    const double w = 1.0 / at[kInvW];
+                    const double w = 1.0 / at[InverseW];
                     if (!flatColor) {
-                        r = ToChannel(at[kRed] * w);
-                        g = ToChannel(at[kGreen] * w);
-                        b = ToChannel(at[kBlue] * w);
-                        a = ToChannel(at[kAlpha] * w);
+                        r = ToChannel(at[Red] * w);
+                        g = ToChannel(at[Green] * w);
+                        b = ToChannel(at[Blue] * w);
+                        a = ToChannel(at[Alpha] * w);
                     }
                     if (texture != nullptr) {
-                        uint32_t texel = Sample(at[kU] * w, at[kV] * w, bilinear);
+                        uint32_t texel = Sample(at[U] * w, at[V] * w, bilinear);
                         // Stage 0 defaults: colour = texture x diffuse (MODULATE),
                         // alpha = texture (SELECTARG1).
                         r = (static_cast<int>((texel >> 16) & 0xFF) * r + 127) / 255;

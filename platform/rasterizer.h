@@ -31,8 +31,8 @@
 #include "platform/d3d9_standin.h"
 
 // The vertex layout drawn: D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1.
-constexpr DWORD kStripVertexFormat = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
-constexpr UINT kStripVertexBytes = 24;  // x, y, z, diffuse, u, v
+constexpr DWORD stripVertexFormat = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+constexpr UINT stripVertexBytes = 24;  // x, y, z, diffuse, u, v
 
 struct RasterTarget {
     uint32_t* color;  // A8R8G8B8, width words a row

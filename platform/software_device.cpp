@@ -23,7 +23,7 @@ struct StateRule {
     uint32_t settable;  // bit v: value v
 };
 
-const StateRule kRenderStateRules[] = {
+const StateRule renderStateRules[] = {
     {D3DRS_ZENABLE, D3DZB_TRUE, Bit(D3DZB_TRUE)},
     {D3DRS_ZWRITEENABLE, TRUE, Bit(TRUE)},
     {D3DRS_ALPHATESTENABLE, FALSE, Bit(FALSE)},
@@ -40,7 +40,7 @@ const StateRule kRenderStateRules[] = {
     {D3DRS_COLORWRITEENABLE, 0xF, Bit(0xF)},  // red, green, blue and alpha
     {D3DRS_BLENDOP, D3DBLENDOP_ADD, Bit(D3DBLENDOP_ADD)},
 };
-const StateRule kSamplerStateRules[] = {
+const StateRule samplerStateRules[] = {
     {D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP, Bit(D3DTADDRESS_WRAP)},
     {D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP, Bit(D3DTADDRESS_WRAP)},
     {D3DSAMP_BORDERCOLOR, 0, Bit(0)},
@@ -129,9 +129,9 @@ SoftwareDevice::SoftwareDevice(int width, int height)
       backBuffer_(static_cast<size_t>(width_) * height_, 0u),
       depthBuffer_(static_cast<size_t>(width_) * height_, 1.0f)
 {
-    for (const StateRule& rule : kRenderStateRules)
+    for (const StateRule& rule : renderStateRules)
         renderStates_[rule.state] = rule.defaultValue;
-    for (const StateRule& rule : kSamplerStateRules)
+    for (const StateRule& rule : samplerStateRules)
         samplerStates_[rule.state] = rule.defaultValue;
     for (D3DMATRIX& m : transforms_)
         m = Identity();
@@ -419,7 +419,7 @@ HRESULT SoftwareDevice::SetFVF(DWORD FVF)
     DeviceCall call(CallKind::SetFVF);
     call.fvf = FVF;
     return Call(call, [&]() -> HRESULT {
-        if (FVF != 0 && FVF != kStripVertexFormat)
+        if (FVF != 0 && FVF != stripVertexFormat)
             return D3DERR_INVALIDCALL;
         fvf_ = FVF;
         return S_OK;
@@ -432,7 +432,7 @@ HRESULT SoftwareDevice::SetRenderState(D3DRENDERSTATETYPE State, DWORD Value)
     call.stateType = static_cast<DWORD>(State);
     call.value = Value;
     return Call(call, [&]() -> HRESULT {
-        if (!Settable(kRenderStateRules, State, Value))
+        if (!Settable(renderStateRules, State, Value))
             return D3DERR_INVALIDCALL;
         renderStates_[State] = Value;
         return S_OK;
@@ -446,7 +446,7 @@ HRESULT SoftwareDevice::SetSamplerState(DWORD Sampler, D3DSAMPLERSTATETYPE Type,
     call.stateType = static_cast<DWORD>(Type);
     call.value = Value;
     return Call(call, [&]() -> HRESULT {
-        if (Sampler != 0 || !Settable(kSamplerStateRules, Type, Value))
+        if (Sampler != 0 || !Settable(samplerStateRules, Type, Value))
             return D3DERR_INVALIDCALL;
         samplerStates_[Type] = Value;
         return S_OK;
@@ -501,11 +501,11 @@ int SoftwareDevice::TransformIndex(DWORD type)
 {
     switch (type) {
     case D3DTS_WORLD:
-        return kWorld;
+        return WorldSlot;
     case D3DTS_VIEW:
-        return kView;
+        return ViewSlot;
     case D3DTS_PROJECTION:
-        return kProjection;
+        return ProjectionSlot;
     default:
         return -1;
     }
@@ -514,13 +514,13 @@ int SoftwareDevice::TransformIndex(DWORD type)
 DWORD SoftwareDevice::RenderState(D3DRENDERSTATETYPE state) const
 {
     const DWORD index = static_cast<DWORD>(state);
-    return index < static_cast<DWORD>(kRenderStates) ? renderStates_[index] : 0;
+    return index < static_cast<DWORD>(renderStates) ? renderStates_[index] : 0;
 }
 
 DWORD SoftwareDevice::SamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type) const
 {
     const DWORD index = static_cast<DWORD>(type);
-    return sampler == 0 && index < static_cast<DWORD>(kSamplerStates) ? samplerStates_[index] : 0;
+    return sampler == 0 && index < static_cast<DWORD>(samplerStates) ? samplerStates_[index] : 0;
 }
 
 D3DMATRIX SoftwareDevice::Transform(D3DTRANSFORMSTATETYPE state) const
@@ -604,22 +604,22 @@ HRESULT SoftwareDevice::DrawPrimitive(D3DPRIMITIVETYPE PrimitiveType, UINT Start
 // Checks a strip draw and, unless rasterizing is skipped, rasterizes it.
 HRESULT SoftwareDevice::Draw(UINT startVertex, UINT primitiveCount)
 {
-    if (!inScene_ || fvf_ != kStripVertexFormat || stream_ == nullptr)
+    if (!inScene_ || fvf_ != stripVertexFormat || stream_ == nullptr)
         return D3DERR_INVALIDCALL;
     if (primitiveCount == 0)
         return S_OK;
     const uint64_t vertexCount = uint64_t(primitiveCount) + 2;
     const uint64_t firstByte = uint64_t(streamOffset_) + uint64_t(startVertex) * streamStride_;
-    if (firstByte + (vertexCount - 1) * streamStride_ + kStripVertexBytes > stream_->memory_.size())
+    if (firstByte + (vertexCount - 1) * streamStride_ + stripVertexBytes > stream_->memory_.size())
         return D3DERR_INVALIDCALL;
     if (skipRasterizing_)
         return S_OK;
 
     const RasterTarget target = {backBuffer_.data(), depthBuffer_.data(), width_, height_};
     RasterState state;
-    state.world = transforms_[kWorld];
-    state.view = transforms_[kView];
-    state.projection = transforms_[kProjection];
+    state.world = transforms_[WorldSlot];
+    state.view = transforms_[ViewSlot];
+    state.projection = transforms_[ProjectionSlot];
     state.lighting = renderStates_[D3DRS_LIGHTING] != FALSE;
     state.cullCounterClockwise = renderStates_[D3DRS_CULLMODE] == D3DCULL_CCW;
     state.blend = renderStates_[D3DRS_ALPHABLENDENABLE] != FALSE;
@@ -637,7 +637,7 @@ HRESULT SoftwareDevice::Draw(UINT startVertex, UINT primitiveCount)
 
 void SoftwareDevice::RememberDraw(UINT startVertex, UINT primitiveCount)
 {
-    if (sceneDrawCount_ < kSceneDrawCapacity) {
+    if (sceneDrawCount_ < sceneDrawCapacity) {
         SceneDraw& draw = sceneDraws_[sceneDrawCount_];
         draw.type = D3DPT_TRIANGLESTRIP;
         draw.startVertex = startVertex;
@@ -647,9 +647,9 @@ void SoftwareDevice::RememberDraw(UINT startVertex, UINT primitiveCount)
         draw.streamOffset = streamOffset_;
         draw.streamStride = streamStride_;
         draw.fvf = fvf_;
-        draw.world = transforms_[kWorld];
-        draw.view = transforms_[kView];
-        draw.projection = transforms_[kProjection];
+        draw.world = transforms_[WorldSlot];
+        draw.view = transforms_[ViewSlot];
+        draw.projection = transforms_[ProjectionSlot];
     }
     if (sceneDrawCount_ < 0x7FFFFFFF)
         ++sceneDrawCount_;

@@ -227,9 +227,9 @@ public:
         D3DCOLOR color;
         float z;
     };
-    static constexpr int kSceneDrawCapacity = 16;
+    static constexpr int sceneDrawCapacity = 16;
     // Draws remembered (further ones beyond the capacity are counted only).
-    int SceneDrawCount() const { return sceneDrawCount_ < kSceneDrawCapacity ? sceneDrawCount_ : kSceneDrawCapacity; }
+    int SceneDrawCount() const { return sceneDrawCount_ < sceneDrawCapacity ? sceneDrawCount_ : sceneDrawCapacity; }
     int SceneDrawsMissed() const { return sceneDrawCount_ - SceneDrawCount(); }
     const SceneDraw& SceneDrawAt(int index) const { return sceneDraws_[index]; }
     const SceneClear& LastSceneClear() const { return sceneClear_; }
@@ -297,21 +297,21 @@ private:
     bool skipRasterizing_ = false;
     bool savedRecording_ = true;
 
-    static constexpr int kRenderStates = 256;  // Direct3D 9's state numbers stay below
-    static constexpr int kSamplerStates = 14;
-    enum { kWorld, kView, kProjection, kTransforms };
+    static constexpr int renderStates = 256;  // Direct3D 9's state numbers stay below
+    static constexpr int samplerStates = 14;
+    enum { WorldSlot, ViewSlot, ProjectionSlot, TransformSlots };
     static int TransformIndex(DWORD type);  // -1 for a transform the device does not keep
     DWORD fvf_ = 0;
-    DWORD renderStates_[kRenderStates] = {};
-    DWORD samplerStates_[kSamplerStates] = {};
-    D3DMATRIX transforms_[kTransforms];
+    DWORD renderStates_[renderStates] = {};
+    DWORD samplerStates_[samplerStates] = {};
+    D3DMATRIX transforms_[TransformSlots];
     SoftwareTexture* texture_ = nullptr;
     SoftwareVertexBuffer* stream_ = nullptr;
     UINT streamOffset_ = 0;
     UINT streamStride_ = 0;
     bool inScene_ = false;
 
-    SceneDraw sceneDraws_[kSceneDrawCapacity] = {};
+    SceneDraw sceneDraws_[sceneDrawCapacity] = {};
     int sceneDrawCount_ = 0;
     SceneClear sceneClear_ = {};
 };

@@ -9,23 +9,12 @@
 
 #include "core/setup.h"
 #include "core/tick.h"
+#include "plugin/default_settings.h"
 #include "plugin/fpu_mode.h"
 #include "plugin/plugin_state.h"
 #include "render/frame.h"
 
 namespace {
-
-// The answers to the host's questions about its numbered settings.
-struct DefaultSetting {
-    uint32_t key;
-    int32_t value;
-};
-const DefaultSetting defaultSettings[] = {
-    {1, 0},
-    {2, 0},
-    {3, 30},
-    {7, 1},
-};
 
 // Seconds since 1970-01-01 UTC, or the time a test fixed.
 int64_t CalendarTime()

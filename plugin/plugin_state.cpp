@@ -19,7 +19,7 @@ int32_t dialogConfirmed = 0;
 namespace {
 
 // Every tick splats each particle into six rows of the accumulation grid,
-// 30 kB apart: with 4 kB pages, six pages a particle, scattered over 37 MB,
+// 30 b apart: with 4 b pages, six pages a particle, scattered over 37 MB,
 // far more than the processor's address translation caches hold, and under a
 // hypervisor each miss walks two sets of page tables. Where the system hands
 // out 2 MB pages to those who ask (Linux's transparent huge pages, in their

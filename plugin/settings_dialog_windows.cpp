@@ -41,11 +41,3 @@ extern "C" int32_t WINAPI ConfigPlugin(HWND parent)
                     0);
     return dialogConfirmed;
 }
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
-{
-    if (reason == DLL_PROCESS_ATTACH) {
-        moduleInstance = instance;
-    }
-    return TRUE;
-}

@@ -7,8 +7,8 @@ namespace {
 // every test on both: the layer textures locked with some padding per row.
 class LayerUpdateTest : public SceneTest, public ::testing::WithParamInterface<bool> {
 protected:
-    static constexpr int kPitchTexels = AccumulationGridWidth + 16;
-    static constexpr uint32_t kUntouched = 0x12345678u;
+    static constexpr int pitchTexels = AccumulationGridWidth + 16;
+    static constexpr uint32_t untouched = 0x12345678u;
 
     void SetUp() override
     {
@@ -16,23 +16,20 @@ protected:
         scene.gridWidth = AccumulationGridWidth;
         scene.gridHeight = AccumulationGridHeight;
         scene.ticksSinceReseed = 1000;
-        texels_.assign(static_cast<size_t>(kPitchTexels) * AccumulationGridHeight, kUntouched);
-        glowTexels_.assign(static_cast<size_t>(kPitchTexels) * GlowGridHeight, kUntouched);
+        texels_.assign(static_cast<size_t>(pitchTexels) * AccumulationGridHeight, untouched);
+        glowTexels_.assign(static_cast<size_t>(pitchTexels) * GlowGridHeight, untouched);
     }
 
     static bool Reference() { return GetParam(); }
 
     TexelBuffer FullTexels()
     {
-        return TexelBuffer{texels_.data(), AccumulationGridWidth, AccumulationGridHeight, kPitchTexels * 4};
+        return TexelBuffer{texels_.data(), AccumulationGridWidth, AccumulationGridHeight, pitchTexels * 4};
     }
-    TexelBuffer GlowTexels()
-    {
-        return TexelBuffer{glowTexels_.data(), GlowGridWidth, GlowGridHeight, kPitchTexels * 4};
-    }
+    TexelBuffer GlowTexels() { return TexelBuffer{glowTexels_.data(), GlowGridWidth, GlowGridHeight, pitchTexels * 4}; }
 
-    uint32_t Texel(int x, int y) const { return texels_[static_cast<size_t>(y) * kPitchTexels + x]; }
-    uint32_t GlowTexel(int x, int y) const { return glowTexels_[static_cast<size_t>(y) * kPitchTexels + x]; }
+    uint32_t Texel(int x, int y) const { return texels_[static_cast<size_t>(y) * pitchTexels + x]; }
+    uint32_t GlowTexel(int x, int y) const { return glowTexels_[static_cast<size_t>(y) * pitchTexels + x]; }
 
     // Fades with scripted lattice draws: the row phase's, then one column
     // phase's per row. Returns the number of draws taken. The tests write
@@ -140,8 +137,8 @@ TEST_P(LayerUpdateTest, FadeIsStrongerWhileANewPatternSettles)
 TEST_P(LayerUpdateTest, EmptyCellIsSkippedAndItsTexelKept)
 {
     FadeWith(0, 0);
-    EXPECT_EQ(kUntouched, Texel(0, 0));
-    EXPECT_EQ(kUntouched, Texel(5, 5));
+    EXPECT_EQ(untouched, Texel(0, 0));
+    EXPECT_EQ(untouched, Texel(5, 5));
 }
 
 TEST_P(LayerUpdateTest, LatticeVisitsOneCellInTwentyFive)
@@ -154,7 +151,7 @@ TEST_P(LayerUpdateTest, LatticeVisitsOneCellInTwentyFive)
     for (int y = 0; y < AccumulationGridHeight; ++y) {
         for (int x = 0; x < AccumulationGridWidth; ++x) {
             const bool onLattice = y % 5 == 2 && x % 5 == 3;
-            ASSERT_EQ(onLattice, Texel(x, y) != kUntouched) << x << "," << y;
+            ASSERT_EQ(onLattice, Texel(x, y) != untouched) << x << "," << y;
             visited += onLattice;
         }
     }
@@ -167,11 +164,11 @@ TEST_P(LayerUpdateTest, HighestPhaseStartsAtFiveAndSkipsARow)
         cell.red = 100.0f;
     // Row phase 5: rows 5 to 1195, 239 rows, so 240 draws in all.
     EXPECT_EQ(240u, FadeWith(32767, 32767));
-    EXPECT_EQ(kUntouched, Texel(0, 0));
-    EXPECT_EQ(kUntouched, Texel(5, 0));
-    EXPECT_NE(kUntouched, Texel(5, 5));
-    EXPECT_NE(kUntouched, Texel(1915, 1195));
-    EXPECT_EQ(kUntouched, Texel(0, 5));
+    EXPECT_EQ(untouched, Texel(0, 0));
+    EXPECT_EQ(untouched, Texel(5, 0));
+    EXPECT_NE(untouched, Texel(5, 5));
+    EXPECT_NE(untouched, Texel(1915, 1195));
+    EXPECT_EQ(untouched, Texel(0, 5));
 }
 
 TEST_P(LayerUpdateTest, ParticleAtTheOriginRefreshesOnlyFourTexels)
@@ -184,7 +181,7 @@ TEST_P(LayerUpdateTest, ParticleAtTheOriginRefreshesOnlyFourTexels)
         for (int x = 0; x < 5; ++x) {
             const bool refreshed = x >= 1 && x <= 2 && y >= 1 && y <= 2;
             // The texel is capped at 255; the grid is not written.
-            EXPECT_EQ(refreshed ? 0xFFFF0201u : kUntouched, Texel(x, y)) << x << "," << y;
+            EXPECT_EQ(refreshed ? 0xFFFF0201u : untouched, Texel(x, y)) << x << "," << y;
         }
     }
     EXPECT_EQ(300.0f, Cell(1, 1).red);
@@ -198,12 +195,12 @@ TEST_P(LayerUpdateTest, ParticleSquareNearTheRightEdge)
     RefreshTexels();
     for (int x = 1900; x < 1920; ++x) {
         const bool refreshed = x >= 1906 && x <= 1911;
-        EXPECT_EQ(refreshed, Texel(x, 600) != kUntouched) << x;
+        EXPECT_EQ(refreshed, Texel(x, 600) != untouched) << x;
     }
-    EXPECT_NE(kUntouched, Texel(1906, 597));
-    EXPECT_NE(kUntouched, Texel(1906, 602));
-    EXPECT_EQ(kUntouched, Texel(1906, 596));
-    EXPECT_EQ(kUntouched, Texel(1906, 603));
+    EXPECT_NE(untouched, Texel(1906, 597));
+    EXPECT_NE(untouched, Texel(1906, 602));
+    EXPECT_EQ(untouched, Texel(1906, 596));
+    EXPECT_EQ(untouched, Texel(1906, 603));
 }
 
 TEST_P(LayerUpdateTest, GlowOutsideAllHalosIsTransparentBlack)
@@ -216,7 +213,7 @@ TEST_P(LayerUpdateTest, GlowOutsideAllHalosIsTransparentBlack)
     EXPECT_NE(0u, GlowTexel(496, 300));
     EXPECT_NE(0u, GlowTexel(504, 304));
     EXPECT_EQ(0u, GlowTexel(505, 300));
-    EXPECT_EQ(kUntouched, GlowTexel(960, 0));  // the row's padding
+    EXPECT_EQ(untouched, GlowTexel(960, 0));  // the row's padding
 }
 
 TEST_P(LayerUpdateTest, HaloAtTheRightEdgeSpansColumns950To958)

@@ -116,13 +116,13 @@ TEST_F(SceneDraws, DrawsBeyondTheCapacityAreCountedAsMissed)
 {
     device_.SkipRasterizing(true);
     device_.BeginScene();
-    const int draws = SoftwareDevice::kSceneDrawCapacity + 3;
+    const int draws = SoftwareDevice::sceneDrawCapacity + 3;
     for (int n = 0; n < draws; ++n)
         device_.DrawPrimitive(D3DPT_TRIANGLESTRIP, static_cast<UINT>(n % 2), 1);
     device_.EndScene();
-    EXPECT_EQ(SoftwareDevice::kSceneDrawCapacity, device_.SceneDrawCount());
+    EXPECT_EQ(SoftwareDevice::sceneDrawCapacity, device_.SceneDrawCount());
     EXPECT_EQ(3, device_.SceneDrawsMissed());
-    EXPECT_EQ(1u, device_.SceneDrawAt(SoftwareDevice::kSceneDrawCapacity - 1).startVertex);
+    EXPECT_EQ(1u, device_.SceneDrawAt(SoftwareDevice::sceneDrawCapacity - 1).startVertex);
 }
 
 }  // namespace

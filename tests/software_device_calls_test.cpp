@@ -28,10 +28,10 @@ TEST(SoftwareDeviceCallLog, DescribesCreationAndStateCallsWithEveryArgument)
     IDirect3DVertexBuffer9* buffer = nullptr;
     IDirect3DTexture9* full = nullptr;
     IDirect3DTexture9* glow = nullptr;
-    device.CreateVertexBuffer(576, 0, kQuadFvf, D3DPOOL_DEFAULT, &buffer, nullptr);
+    device.CreateVertexBuffer(576, 0, quadFvf, D3DPOOL_DEFAULT, &buffer, nullptr);
     device.CreateTexture(1920, 1200, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &full, nullptr);
     device.CreateTexture(960, 600, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &glow, nullptr);
-    device.SetFVF(kQuadFvf);
+    device.SetFVF(quadFvf);
     device.SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
     device.SetSamplerState(0, D3DSAMP_MAXANISOTROPY, 8);
     void* data = nullptr;
@@ -97,8 +97,8 @@ TEST(SoftwareDeviceCallLog, MatrixDescriptionReadsBackToTheSameBits)
 TEST(SoftwareDeviceCallLog, ClearCallLogEmptiesTheLogButCallCountsGoOn)
 {
     SoftwareDevice device(8, 8);
-    device.SetFVF(kQuadFvf);
-    device.SetFVF(kQuadFvf);
+    device.SetFVF(quadFvf);
+    device.SetFVF(quadFvf);
     device.ClearCallLog();
     EXPECT_TRUE(device.Calls().empty());
     device.SetFVF(0);
@@ -128,7 +128,7 @@ TEST(SoftwareDeviceFailures, FailedCreationNullsTheOutPointer)
               D3DERR_OUTOFVIDEOMEMORY);
     EXPECT_EQ(texture, nullptr);
     IDirect3DVertexBuffer9* buffer = reinterpret_cast<IDirect3DVertexBuffer9*>(uintptr_t{0x1234});
-    EXPECT_EQ(device.CreateVertexBuffer(576, 0, kQuadFvf, D3DPOOL_DEFAULT, &buffer, nullptr), D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(device.CreateVertexBuffer(576, 0, quadFvf, D3DPOOL_DEFAULT, &buffer, nullptr), D3DERR_OUTOFVIDEOMEMORY);
     EXPECT_EQ(buffer, nullptr);
     EXPECT_EQ(device.ObjectCount(), 0);
     ASSERT_EQ(device.Calls().size(), 2u);
@@ -158,7 +158,7 @@ TEST(SoftwareDeviceFailures, FailedVertexBufferLockNullsTheDataPointer)
 {
     SoftwareDevice device(8, 8);
     IDirect3DVertexBuffer9* buffer = nullptr;
-    device.CreateVertexBuffer(96, 0, kQuadFvf, D3DPOOL_DEFAULT, &buffer, nullptr);
+    device.CreateVertexBuffer(96, 0, quadFvf, D3DPOOL_DEFAULT, &buffer, nullptr);
     device.FailNextCall(CallKind::Lock);
     void* data = &data;
     EXPECT_EQ(buffer->Lock(0, 96, &data, 0), D3DERR_INVALIDCALL);
@@ -199,7 +199,7 @@ TEST(SoftwareDeviceFailures, FailedStateCallsChangeNothing)
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFFFFFFFFu));
     D3DMATRIX moved = Translation(1, 2, 3);
     device.FailAllCalls(true);
-    EXPECT_TRUE(FAILED(device.SetFVF(kQuadFvf)));
+    EXPECT_TRUE(FAILED(device.SetFVF(quadFvf)));
     EXPECT_TRUE(FAILED(device.SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE)));
     EXPECT_TRUE(FAILED(device.SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_ANISOTROPIC)));
     EXPECT_TRUE(FAILED(device.SetTexture(0, texture)));
@@ -299,7 +299,7 @@ TEST(SoftwareDeviceRefusals, ObjectsAndCallsBeyondTheScenesAreRefused)
     EXPECT_EQ(device.CreateTexture(4, 4, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture, &shared),
               D3DERR_INVALIDCALL);
     IDirect3DVertexBuffer9* buffer = nullptr;
-    EXPECT_EQ(device.CreateVertexBuffer(96, 0, kQuadFvf, static_cast<D3DPOOL>(2), &buffer, nullptr),
+    EXPECT_EQ(device.CreateVertexBuffer(96, 0, quadFvf, static_cast<D3DPOOL>(2), &buffer, nullptr),
               D3DERR_INVALIDCALL);  // D3DPOOL_SYSTEMMEM
     EXPECT_EQ(device.ObjectCount(), 0);
 

@@ -20,7 +20,7 @@ struct Vertex {
 };
 static_assert(sizeof(Vertex) == 24, "the 0x142 vertex is 24 bytes");
 
-constexpr DWORD kQuadFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+constexpr DWORD quadFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 
 inline int Red(uint32_t c) { return static_cast<int>((c >> 16) & 0xFF); }
 inline int Green(uint32_t c) { return static_cast<int>((c >> 8) & 0xFF); }
@@ -66,7 +66,7 @@ inline IDirect3DVertexBuffer9* MakeBuffer(SoftwareDevice& device, const std::vec
 {
     IDirect3DVertexBuffer9* buffer = nullptr;
     UINT bytes = static_cast<UINT>(vertices.size() * sizeof(Vertex));
-    EXPECT_EQ(device.CreateVertexBuffer(bytes, 0, kQuadFvf, D3DPOOL_DEFAULT, &buffer, nullptr), S_OK);
+    EXPECT_EQ(device.CreateVertexBuffer(bytes, 0, quadFvf, D3DPOOL_DEFAULT, &buffer, nullptr), S_OK);
     void* data = nullptr;
     EXPECT_EQ(buffer->Lock(0, bytes, &data, 0), S_OK);
     std::memcpy(data, vertices.data(), bytes);
@@ -97,7 +97,7 @@ inline IDirect3DTexture9* MakeSolidTexture(SoftwareDevice& device, uint32_t texe
 // The state the plug-in's drawing relies on, minus blending.
 inline void PrepareDrawing(SoftwareDevice& device)
 {
-    device.SetFVF(kQuadFvf);
+    device.SetFVF(quadFvf);
     device.SetRenderState(D3DRS_LIGHTING, FALSE);
     device.SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
 }

@@ -214,7 +214,7 @@ TEST(SoftwareDeviceLocks, VertexBufferLockGivesItsMemory)
 {
     SoftwareDevice device(8, 8);
     IDirect3DVertexBuffer9* buffer = nullptr;
-    device.CreateVertexBuffer(576, 0, kQuadFvf, D3DPOOL_DEFAULT, &buffer, nullptr);
+    device.CreateVertexBuffer(576, 0, quadFvf, D3DPOOL_DEFAULT, &buffer, nullptr);
     void* data = nullptr;
     EXPECT_EQ(buffer->Lock(500, 100, &data, 0), D3DERR_INVALIDCALL);
     ASSERT_EQ(buffer->Lock(24, 24, &data, 0), S_OK);
@@ -249,7 +249,7 @@ TEST(SoftwareDeviceLocks, SkippingRasterizingRecordsNothingFillsNothingAndDrawsN
     EXPECT_TRUE(device.Calls().empty());
     EXPECT_EQ(device.Pixel(8, 8), 0u);
     device.SkipRasterizing(false);
-    device.SetFVF(kQuadFvf);
+    device.SetFVF(quadFvf);
     EXPECT_EQ(device.Calls().size(), 1u);
 }
 

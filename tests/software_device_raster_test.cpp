@@ -314,7 +314,7 @@ TEST(SoftwareDeviceDrawCalls, InvalidDrawsFailAndDrawNothing)
     device.SetStreamSource(0, buffer, 0, sizeof(Vertex));
     device.BeginScene();
     EXPECT_EQ(device.DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3DERR_INVALIDCALL);  // no vertex format
-    device.SetFVF(kQuadFvf);
+    device.SetFVF(quadFvf);
     device.EndScene();
     EXPECT_EQ(device.DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), D3DERR_INVALIDCALL);  // outside a scene
     device.BeginScene();

@@ -3,13 +3,15 @@
 // GetProcAddress hands them out, their ordinals, and the setting keys a host
 // asks QueryDefaultSettings about. The library's own declaration of its
 // exports is plugin/entry_points.h; this header is the view from outside and
-// includes nothing of the plug-in.
+// takes nothing of the plug-in but its table of setting defaults.
 //
 // Every entry point uses the Windows standard calling convention (the callee
 // removes its arguments) and passes only 32-bit values.
 #pragma once
 
 #include <cstdint>
+
+#include "plugin/default_settings.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -59,8 +61,8 @@ struct EntryPoint {
     const char* name;
     uint32_t argumentBytes;
 };
-constexpr int kEntryPointCount = 8;
-constexpr EntryPoint kEntryPoints[kEntryPointCount] = {
+constexpr int entryPointCount = 8;
+constexpr EntryPoint entryPoints[entryPointCount] = {
     {QueryDefaultSettingsOrdinal, "QueryDefaultSettings", 8},
     {FreePluginOrdinal, "FreePlugin", 12},
     {SetupPluginOrdinal, "SetupPlugin", 28},
@@ -72,11 +74,10 @@ constexpr EntryPoint kEntryPoints[kEntryPointCount] = {
 };
 
 // The numbered settings a host asks about before set-up, passing its own
-// default for each.
-constexpr int kSettingKeyCount = 4;
-constexpr uint32_t kSettingKeys[kSettingKeyCount] = {1, 2, 3, 7};
+// default for each: the plug-in's own table (plugin/default_settings.h).
+using ::defaultSettings;
 
 // The settings dialog ConfigPlugin shows: its resource id in the library.
-constexpr uint16_t kSettingsDialogId = 101;
+constexpr uint16_t settingsDialogId = 101;
 
 }  // namespace host

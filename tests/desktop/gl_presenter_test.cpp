@@ -107,7 +107,7 @@ protected:
             std::memcpy(&picture[static_cast<size_t>(y) * width_], &rows[static_cast<size_t>(height_ - 1 - y) * width_],
                         static_cast<size_t>(width_) * 4);
         }
-        return Compare(picture, device_->BackBuffer(), kAgreementTolerance);
+        return Compare(picture, device_->BackBuffer(), agreementTolerance);
     }
 
     XvfbServer server_{800, 600};
@@ -145,7 +145,7 @@ TEST_F(GlAgainstSoftware, TheSameFrameLooksTheSame)
         RunScene(scene.seed, scene.ticks);
         ASSERT_EQ(2u, frame_.draws.size());
         const Difference difference = PresentAndCompare(frame_);
-        EXPECT_TRUE(Agrees(difference)) << "mean " << difference.meanAbsolute << ", beyond " << kAgreementTolerance
+        EXPECT_TRUE(Agrees(difference)) << "mean " << difference.meanAbsolute << ", beyond " << agreementTolerance
                                         << ": " << difference.shareBeyond;
         Close();
     }
@@ -205,7 +205,7 @@ TEST_F(GlAgainstSoftware, APresenterGettingTheFrameWrongDisagrees)
         fault.second(faulty);
         const Difference difference = PresentAndCompare(faulty);
         EXPECT_FALSE(Agrees(difference)) << fault.first << ": mean " << difference.meanAbsolute << ", beyond "
-                                         << kAgreementTolerance << ": " << difference.shareBeyond;
+                                         << agreementTolerance << ": " << difference.shareBeyond;
     }
 }
 
@@ -225,7 +225,7 @@ TEST_F(GlAgainstSoftware, AFrameMadeForAnotherAspectIsRefittedToTheWindow)
             draw.projection.m[row][0] = static_cast<float>(draw.projection.m[row][0] / made);
     }
     const Difference refitted = PresentAndCompare(wide, made);
-    EXPECT_TRUE(Agrees(refitted)) << "mean " << refitted.meanAbsolute << ", beyond " << kAgreementTolerance << ": "
+    EXPECT_TRUE(Agrees(refitted)) << "mean " << refitted.meanAbsolute << ", beyond " << agreementTolerance << ": "
                                   << refitted.shareBeyond;
     const Difference stretched = PresentAndCompare(wide);
     EXPECT_FALSE(Agrees(stretched)) << "drawn without the refit: mean " << stretched.meanAbsolute;

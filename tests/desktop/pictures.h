@@ -50,10 +50,10 @@ Difference Compare(const std::vector<uint32_t>& a, const uint32_t* b, int tolera
 // filter weights and rounding differ slightly from the device's); the least
 // visible of the faults tested, the two layers swapped, is off by 6.5 on
 // average with 14% of the pixels beyond 8. The limits sit well between.
-constexpr int kAgreementTolerance = 8;
-constexpr double kMaxMeanAbsolute = 1.0;
-constexpr double kMaxShareBeyond = 0.005;
+constexpr int agreementTolerance = 8;
+constexpr double maxMeanAbsolute = 1.0;
+constexpr double maxShareBeyond = 0.005;
 inline bool Agrees(const Difference& difference)
 {
-    return difference.meanAbsolute <= kMaxMeanAbsolute && difference.shareBeyond <= kMaxShareBeyond;
+    return difference.meanAbsolute <= maxMeanAbsolute && difference.shareBeyond <= maxShareBeyond;
 }

@@ -67,8 +67,8 @@ TEST_F(ViewWindow, OpenGLShowsWhatTheSoftwareDeviceDraws)
     ASSERT_EQ(480, gl.width);
     ASSERT_EQ(300, gl.height);
     ASSERT_EQ(gl.pixels.size(), software.pixels.size());
-    const Difference difference = Compare(gl.pixels, software.pixels.data(), kAgreementTolerance);
-    EXPECT_TRUE(Agrees(difference)) << "mean " << difference.meanAbsolute << ", share beyond " << kAgreementTolerance
+    const Difference difference = Compare(gl.pixels, software.pixels.data(), agreementTolerance);
+    EXPECT_TRUE(Agrees(difference)) << "mean " << difference.meanAbsolute << ", share beyond " << agreementTolerance
                                     << ": " << difference.shareBeyond;
     EXPECT_TRUE(LooksLikeTheScene(Look(gl, 0, 0, gl.width, gl.height)));
 }

@@ -58,7 +58,7 @@ namespace {
 // What the entry point at the ordinal must remove, by the contract.
 uint32_t ArgumentBytes(WORD ordinal)
 {
-    for (const host::EntryPoint& entry : host::kEntryPoints) {
+    for (const host::EntryPoint& entry : host::entryPoints) {
         if (entry.ordinal == ordinal)
             return entry.argumentBytes;
     }
@@ -77,10 +77,10 @@ const void* ByName(HMODULE module, const char* name)
 
 void CheckNamesAndOrdinalsAgree(HMODULE module)
 {
-    const void* seen[host::kEntryPointCount] = {};
+    const void* seen[host::entryPointCount] = {};
     int index = 0;
     // The host's view of the contract: eight entry points at fixed ordinals.
-    for (const host::EntryPoint& entry : host::kEntryPoints) {
+    for (const host::EntryPoint& entry : host::entryPoints) {
         const void* byOrdinal = ByOrdinal(module, entry.ordinal);
         const void* byName = ByName(module, entry.name);
         E2E_CHECK(byOrdinal != nullptr, "ordinal %u (%s) does not resolve", entry.ordinal, entry.name);

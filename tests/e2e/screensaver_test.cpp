@@ -34,8 +34,8 @@
 namespace {
 
 // Under emulation a frame of the scene takes seconds and a device many more.
-const DWORD kAppearMs = 240000;
-const DWORD kEndMs = 180000;
+const DWORD appearMs = 240000;
+const DWORD endMs = 180000;
 
 // Pumps this thread's messages (the preview's parent is ours) until the
 // condition holds or the time is up.
@@ -224,7 +224,7 @@ void CheckPreview(const std::string& scr, const std::string& check, const std::s
     Screensaver saver(scr, "/p " + Decimal(parent));
     HWND child = nullptr;
     runner.Run("a child window covers the parent's client area", [&] {
-        const bool shown = WaitFor(kAppearMs, [&] {
+        const bool shown = WaitFor(appearMs, [&] {
             child = GetWindow(parent, GW_CHILD);
             return child != nullptr && IsWindowVisible(child);
         });
@@ -238,7 +238,7 @@ void CheckPreview(const std::string& scr, const std::string& check, const std::s
         CheckChildCovers(child, parent);
     });
     runner.Run("the preview draws the scene", [&] {
-        const bool drawn = WaitFor(kAppearMs, [&] {
+        const bool drawn = WaitFor(appearMs, [&] {
             if (ShowsScene(check, verdict, ClientOnScreen(parent)))
                 return true;
             Sleep(1000);  // a frame takes seconds under emulation
@@ -252,7 +252,7 @@ void CheckPreview(const std::string& scr, const std::string& check, const std::s
         SetWindowPos(parent, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                      SWP_NOMOVE | SWP_NOZORDER);
         RECT now = {};
-        const bool followed = child != nullptr && WaitFor(kAppearMs, [&] {
+        const bool followed = child != nullptr && WaitFor(appearMs, [&] {
                                   GetWindowRect(child, &now);
                                   return now.right - now.left == 240 && now.bottom - now.top == 120;
                               });
@@ -261,7 +261,7 @@ void CheckPreview(const std::string& scr, const std::string& check, const std::s
     });
     runner.Run("the preview ends with its parent", [&] {
         DestroyWindow(parent);
-        const long status = saver.WaitForEnd(kEndMs);
+        const long status = saver.WaitForEnd(endMs);
         E2E_CHECK_EQ_INT(status, 0, "exit status after the parent went");
     });
 }
@@ -301,7 +301,7 @@ void LetItHandleInput(HWND window)
 {
     for (int n = 0; n < 2; ++n) {
         DWORD_PTR ignored = 0;
-        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kEndMs, &ignored);
+        SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, endMs, &ignored);
     }
 }
 
@@ -313,7 +313,7 @@ void CheckFullscreen(const std::string& scr, const std::string& check, const std
         Screensaver saver(scr, "/s");
         HWND window = nullptr;
         runner.Run("/s covers the primary monitor, topmost", [&] {
-            window = saver.FindWindowOfClass("ChaosTrailsScreensaver", kAppearMs);
+            window = saver.FindWindowOfClass("ChaosTrailsScreensaver", appearMs);
             if (!E2E_CHECK(window != nullptr, "no screensaver window"))
                 return;
             RECT rect;
@@ -327,7 +327,7 @@ void CheckFullscreen(const std::string& scr, const std::string& check, const std
             if (window == nullptr)
                 return;
             const RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-            const bool drawn = WaitFor(kAppearMs, [&] {
+            const bool drawn = WaitFor(appearMs, [&] {
                 if (ShowsScene(check, verdict, screen))
                     return true;
                 Sleep(1000);
@@ -343,30 +343,30 @@ void CheckFullscreen(const std::string& scr, const std::string& check, const std
             LetItHandleInput(window);
             E2E_CHECK(!saver.Ended(), "a 2-pixel nudge ended it");
             MoveMouseTo(400, 380);
-            E2E_CHECK_EQ_INT(saver.WaitForEnd(kEndMs), 0, "exit status after the move");
+            E2E_CHECK_EQ_INT(saver.WaitForEnd(endMs), 0, "exit status after the move");
         });
     }
     {
         Screensaver saver(scr, "/s");
         runner.Run("a key ends it", [&] {
-            HWND window = saver.FindWindowOfClass("ChaosTrailsScreensaver", kAppearMs);
+            HWND window = saver.FindWindowOfClass("ChaosTrailsScreensaver", appearMs);
             if (!E2E_CHECK(window != nullptr, "no screensaver window"))
                 return;
             SetForegroundWindow(window);
             LetItHandleInput(window);
             PressKey(VK_SPACE);
-            E2E_CHECK_EQ_INT(saver.WaitForEnd(kEndMs), 0, "exit status after the key");
+            E2E_CHECK_EQ_INT(saver.WaitForEnd(endMs), 0, "exit status after the key");
         });
     }
     {
         Screensaver saver(scr, "/s");
         runner.Run("a click ends it", [&] {
-            HWND window = saver.FindWindowOfClass("ChaosTrailsScreensaver", kAppearMs);
+            HWND window = saver.FindWindowOfClass("ChaosTrailsScreensaver", appearMs);
             if (!E2E_CHECK(window != nullptr, "no screensaver window"))
                 return;
             LetItHandleInput(window);
             Click();
-            E2E_CHECK_EQ_INT(saver.WaitForEnd(kEndMs), 0, "exit status after the click");
+            E2E_CHECK_EQ_INT(saver.WaitForEnd(endMs), 0, "exit status after the click");
         });
     }
 }
@@ -376,7 +376,7 @@ std::string SettingsCaption(const std::string& dll)
 {
     HMODULE module = LoadLibraryExA(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HRSRC resource =
-        module == nullptr ? nullptr : FindResourceA(module, MAKEINTRESOURCEA(host::kSettingsDialogId), RT_DIALOG);
+        module == nullptr ? nullptr : FindResourceA(module, MAKEINTRESOURCEA(host::settingsDialogId), RT_DIALOG);
     const WORD* words =
         resource == nullptr ? nullptr : static_cast<const WORD*>(LockResource(LoadResource(module, resource)));
     std::string caption;
@@ -403,7 +403,7 @@ void CheckSettingsDialog(const std::string& scr, const std::string& arguments, H
                          const std::string& caption)
 {
     Screensaver saver(scr, arguments);
-    HWND dialog = saver.FindWindowOfClass("#32770", kAppearMs);
+    HWND dialog = saver.FindWindowOfClass("#32770", appearMs);
     if (!E2E_CHECK(dialog != nullptr, "'%s': no dialog", arguments.c_str()))
         return;
     char text[256] = "";
@@ -414,13 +414,13 @@ void CheckSettingsDialog(const std::string& scr, const std::string& arguments, H
     E2E_CHECK(!IsWindowEnabled(expectedOwner), "'%s': the owner is not disabled: the dialog is not modal",
               arguments.c_str());
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    E2E_CHECK_EQ_INT(saver.WaitForEnd(kEndMs), 0, "exit status after the dialog closed");
+    E2E_CHECK_EQ_INT(saver.WaitForEnd(endMs), 0, "exit status after the dialog closed");
 }
 
 void CheckSettings(const std::string& scr, const std::string& dll, e2e::CaseRunner& runner)
 {
     const std::string caption = SettingsCaption(dll);
-    E2E_CHECK(!caption.empty(), "no dialog %u in %s", host::kSettingsDialogId, dll.c_str());
+    E2E_CHECK(!caption.empty(), "no dialog %u in %s", host::settingsDialogId, dll.c_str());
     HWND owner = CreatePlainWindow(60, 60, 300, 200);
     runner.Run("/c:HWND shows dialog 101 modal to that window",
                [&] { CheckSettingsDialog(scr, "/c:" + Decimal(owner), owner, caption); });
@@ -443,7 +443,7 @@ void CheckRefusal(const std::string& scr, const std::string& reason, e2e::CaseRu
         const std::string name = std::string(arguments) + ": a message box says why, and the exit status is 1";
         runner.Run(name.c_str(), [&] {
             Screensaver saver(scr, arguments);
-            HWND box = saver.FindWindowOfClass("#32770", kAppearMs);
+            HWND box = saver.FindWindowOfClass("#32770", appearMs);
             if (!E2E_CHECK(box != nullptr, "no message box"))
                 return;
             char text[1024] = "";
@@ -452,7 +452,7 @@ void CheckRefusal(const std::string& scr, const std::string& reason, e2e::CaseRu
             E2E_CHECK(std::strstr(text, reason.c_str()) != nullptr, "the message does not say '%s'", reason.c_str());
             E2E_CHECK(std::strstr(text, "ChaosTrails.dll") != nullptr, "the message does not name the library");
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            E2E_CHECK_EQ_INT(saver.WaitForEnd(kEndMs), 1, "exit status");
+            E2E_CHECK_EQ_INT(saver.WaitForEnd(endMs), 1, "exit status");
         });
     }
 }

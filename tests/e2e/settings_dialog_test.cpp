@@ -19,7 +19,6 @@ namespace {
 
 using host::ConfigPluginFn;
 
-const WORD settingsDialogId = host::kSettingsDialogId;
 const WORD buttonClassAtom = 0x0080;
 const WORD staticClassAtom = 0x0082;
 const DWORD staticStyle = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_CENTER | SS_CENTERIMAGE;
@@ -179,7 +178,7 @@ void CheckTemplate(HMODULE module, e2e::CaseRunner& runner)
 {
     runner.Run("resource 101 is a dialog in English (United Kingdom) only", [&] {
         std::vector<WORD> languages;
-        EnumResourceLanguagesA(module, MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(settingsDialogId),
+        EnumResourceLanguagesA(module, MAKEINTRESOURCEA(5) /* RT_DIALOG */, MAKEINTRESOURCEA(host::settingsDialogId),
                                CountLanguage, reinterpret_cast<LONG_PTR>(&languages));
         E2E_CHECK_EQ_INT(languages.size(), 1, "languages of dialog 101");
         if (!languages.empty()) {
@@ -187,7 +186,7 @@ void CheckTemplate(HMODULE module, e2e::CaseRunner& runner)
         }
     });
 
-    HRSRC resource = FindResourceExA(module, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(settingsDialogId),
+    HRSRC resource = FindResourceExA(module, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(host::settingsDialogId),
                                      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK));
     if (!E2E_CHECK(resource != nullptr, "no dialog 101 in English (United Kingdom)")) {
         return;

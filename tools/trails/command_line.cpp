@@ -150,10 +150,10 @@ FrameSize ParseSize(const std::string& option, const std::string& text)
     FrameSize size;
     size.width = std::atoi(width.c_str());
     size.height = std::atoi(height.c_str());
-    if (size.width < kMinFrameSide || size.height < kMinFrameSide || size.width > kMaxFrameSide ||
-        size.height > kMaxFrameSide) {
-        throw UsageError(option + ": each side must be " + std::to_string(kMinFrameSide) + " to " +
-                         std::to_string(kMaxFrameSide) + " pixels, got '" + text + "'");
+    if (size.width < minFrameSide || size.height < minFrameSide || size.width > maxFrameSide ||
+        size.height > maxFrameSide) {
+        throw UsageError(option + ": each side must be " + std::to_string(minFrameSide) + " to " +
+                         std::to_string(maxFrameSide) + " pixels, got '" + text + "'");
     }
     return size;
 }

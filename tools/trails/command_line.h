@@ -32,10 +32,10 @@ struct FrameSize {
 
 // The largest back buffer either command accepts on a side; 8192 x 8192 is
 // already half a gigabyte of colour and depth.
-constexpr int kMaxFrameSide = 8192;
-constexpr int kMinFrameSide = 16;
+constexpr int maxFrameSide = 8192;
+constexpr int minFrameSide = 16;
 
-// "WxH" (also "W*H" or with a capital X); each side kMinFrameSide..kMaxFrameSide.
+// "WxH" (also "W*H" or with a capital X); each side minFrameSide..maxFrameSide.
 FrameSize ParseSize(const std::string& option, const std::string& text);
 // A whole number from minimum to maximum.
 uint32_t ParseCount(const std::string& option, const std::string& text, uint32_t minimum, uint32_t maximum);

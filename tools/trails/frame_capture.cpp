@@ -5,23 +5,23 @@
 namespace {
 
 // Direct3D 9 values the stand-in header does not name.
-constexpr DWORD kRsAlphaTestEnable = 15;
-constexpr DWORD kRsAlphaRef = 24;
-constexpr DWORD kRsAlphaFunc = 25;
-constexpr DWORD kRsColorVertex = 141;
-constexpr DWORD kRsDiffuseMaterialSource = 145;
-constexpr DWORD kRsColorWriteEnable = 168;
-constexpr DWORD kRsBlendOp = 171;
-constexpr DWORD kSampAddressU = 1;
-constexpr DWORD kSampAddressV = 2;
-constexpr DWORD kSampBorderColor = 4;
-constexpr DWORD kMcsColor1 = 1;
+constexpr DWORD rsAlphaTestEnable = 15;
+constexpr DWORD rsAlphaRef = 24;
+constexpr DWORD rsAlphaFunc = 25;
+constexpr DWORD rsColorVertex = 141;
+constexpr DWORD rsDiffuseMaterialSource = 145;
+constexpr DWORD rsColorWriteEnable = 168;
+constexpr DWORD rsBlendOp = 171;
+constexpr DWORD sampAddressU = 1;
+constexpr DWORD sampAddressV = 2;
+constexpr DWORD sampBorderColor = 4;
+constexpr DWORD mcsColor1 = 1;
 
-constexpr DWORD kFvfPositionMask = 0x400E;
-constexpr DWORD kFvfNormal = 0x010;
-constexpr DWORD kFvfPsize = 0x020;
-constexpr DWORD kFvfSpecular = 0x080;
-constexpr DWORD kFvfTexCountMask = 0xF00;
+constexpr DWORD fvfPositionMask = 0x400E;
+constexpr DWORD fvfNormal = 0x010;
+constexpr DWORD fvfPsize = 0x020;
+constexpr DWORD fvfSpecular = 0x080;
+constexpr DWORD fvfTexCountMask = 0xF00;
 
 DWORD State(const SoftwareDevice& device, DWORD state)
 {
@@ -43,14 +43,14 @@ FrameStates ReadStates(const SoftwareDevice& device)
     states.blend = State(device, D3DRS_ALPHABLENDENABLE) != FALSE;
     states.sourceBlend = State(device, D3DRS_SRCBLEND);
     states.destinationBlend = State(device, D3DRS_DESTBLEND);
-    states.blendOperation = State(device, kRsBlendOp);
-    states.colorWriteMask = State(device, kRsColorWriteEnable);
-    states.alphaTest = State(device, kRsAlphaTestEnable) != FALSE;
-    states.alphaFunction = State(device, kRsAlphaFunc);
-    states.alphaReference = State(device, kRsAlphaRef) & 0xFF;
-    states.addressU = Sampler(device, kSampAddressU);
-    states.addressV = Sampler(device, kSampAddressV);
-    states.borderColor = Sampler(device, kSampBorderColor);
+    states.blendOperation = State(device, rsBlendOp);
+    states.colorWriteMask = State(device, rsColorWriteEnable);
+    states.alphaTest = State(device, rsAlphaTestEnable) != FALSE;
+    states.alphaFunction = State(device, rsAlphaFunc);
+    states.alphaReference = State(device, rsAlphaRef) & 0xFF;
+    states.addressU = Sampler(device, sampAddressU);
+    states.addressV = Sampler(device, sampAddressV);
+    states.borderColor = Sampler(device, sampBorderColor);
     states.magFilter = Sampler(device, D3DSAMP_MAGFILTER);
     states.minFilter = Sampler(device, D3DSAMP_MINFILTER);
     states.maxAnisotropy = Sampler(device, D3DSAMP_MAXANISOTROPY);
@@ -87,21 +87,21 @@ bool DecodeVertices(const SoftwareDevice& device, const SoftwareDevice::SceneDra
     }
     // Untransformed positions only; the optional parts follow in their fixed
     // order, as the device lays them out.
-    if ((draw.fvf & kFvfPositionMask) != D3DFVF_XYZ)
+    if ((draw.fvf & fvfPositionMask) != D3DFVF_XYZ)
         return false;
     size_t size = 12;
-    if ((draw.fvf & kFvfNormal) != 0)
+    if ((draw.fvf & fvfNormal) != 0)
         size += 12;
-    if ((draw.fvf & kFvfPsize) != 0)
+    if ((draw.fvf & fvfPsize) != 0)
         size += 4;
     const size_t diffuseOffset = size;
     const bool hasDiffuse = (draw.fvf & D3DFVF_DIFFUSE) != 0;
     if (hasDiffuse)
         size += 4;
-    if ((draw.fvf & kFvfSpecular) != 0)
+    if ((draw.fvf & fvfSpecular) != 0)
         size += 4;
     const size_t texOffset = size;
-    const bool hasTexCoord = (draw.fvf & kFvfTexCountMask) != 0;
+    const bool hasTexCoord = (draw.fvf & fvfTexCountMask) != 0;
     if (hasTexCoord && ((draw.fvf >> 16) & 3) != 0)
         return false;  // only 2D coordinates in set 0
     if (hasTexCoord)
@@ -122,7 +122,7 @@ bool DecodeVertices(const SoftwareDevice& device, const SoftwareDevice::SceneDra
     // takes its diffuse from the vertex.
     const bool lighting = State(device, D3DRS_LIGHTING) != FALSE;
     const bool alphaFromVertex =
-        hasDiffuse && State(device, kRsColorVertex) != FALSE && State(device, kRsDiffuseMaterialSource) == kMcsColor1;
+        hasDiffuse && State(device, rsColorVertex) != FALSE && State(device, rsDiffuseMaterialSource) == mcsColor1;
     out.firstVertex = static_cast<int>(frame.vertices.size());
     out.vertexCount = static_cast<int>(count);
     for (uint64_t n = 0; n < count; ++n) {

@@ -10,11 +10,10 @@
 namespace {
 
 // Direct3D 9 values the stand-in header does not name.
-constexpr DWORD kBlendSrcColor = 3, kBlendInvSrcColor = 4, kBlendDestAlpha = 7, kBlendInvDestAlpha = 8,
-                kBlendDestColor = 9, kBlendInvDestColor = 10, kBlendSrcAlphaSat = 11, kBlendBothSrcAlpha = 12,
-                kBlendBothInvSrcAlpha = 13;
-constexpr DWORD kBlendOpSubtract = 2, kBlendOpRevSubtract = 3, kBlendOpMin = 4, kBlendOpMax = 5;
-constexpr DWORD kAddressMirror = 2, kAddressClamp = 3, kAddressBorder = 4, kAddressMirrorOnce = 5;
+constexpr DWORD blendSrcColor = 3, blendInvSrcColor = 4, blendDestAlpha = 7, blendInvDestAlpha = 8, blendDestColor = 9,
+                blendInvDestColor = 10, blendSrcAlphaSat = 11, blendBothSrcAlpha = 12, blendBothInvSrcAlpha = 13;
+constexpr DWORD blendOpSubtract = 2, blendOpRevSubtract = 3, blendOpMin = 4, blendOpMax = 5;
+constexpr DWORD addressMirror = 2, addressClamp = 3, addressBorder = 4, addressMirrorOnce = 5;
 
 GLenum Comparison(DWORD function)
 {
@@ -27,23 +26,23 @@ GLenum BlendFactor(DWORD factor)
     switch (factor) {
     case D3DBLEND_ZERO:
         return GL_ZERO;
-    case kBlendSrcColor:
+    case blendSrcColor:
         return GL_SRC_COLOR;
-    case kBlendInvSrcColor:
+    case blendInvSrcColor:
         return GL_ONE_MINUS_SRC_COLOR;
     case D3DBLEND_SRCALPHA:
         return GL_SRC_ALPHA;
     case D3DBLEND_INVSRCALPHA:
         return GL_ONE_MINUS_SRC_ALPHA;
-    case kBlendDestAlpha:
+    case blendDestAlpha:
         return GL_DST_ALPHA;
-    case kBlendInvDestAlpha:
+    case blendInvDestAlpha:
         return GL_ONE_MINUS_DST_ALPHA;
-    case kBlendDestColor:
+    case blendDestColor:
         return GL_DST_COLOR;
-    case kBlendInvDestColor:
+    case blendInvDestColor:
         return GL_ONE_MINUS_DST_COLOR;
-    case kBlendSrcAlphaSat:
+    case blendSrcAlphaSat:
         return GL_SRC_ALPHA_SATURATE;
     default:
         return GL_ONE;
@@ -53,13 +52,13 @@ GLenum BlendFactor(DWORD factor)
 GLenum BlendEquation(DWORD operation)
 {
     switch (operation) {
-    case kBlendOpSubtract:
+    case blendOpSubtract:
         return GL_FUNC_SUBTRACT;
-    case kBlendOpRevSubtract:
+    case blendOpRevSubtract:
         return GL_FUNC_REVERSE_SUBTRACT;
-    case kBlendOpMin:
+    case blendOpMin:
         return GL_MIN;
-    case kBlendOpMax:
+    case blendOpMax:
         return GL_MAX;
     default:
         return GL_FUNC_ADD;
@@ -69,15 +68,15 @@ GLenum BlendEquation(DWORD operation)
 GLint AddressMode(DWORD mode)
 {
     switch (mode) {
-    case kAddressMirror:
+    case addressMirror:
         return GL_MIRRORED_REPEAT;
-    case kAddressClamp:
+    case addressClamp:
         return GL_CLAMP_TO_EDGE;
-    case kAddressBorder:
+    case addressBorder:
         return GL_CLAMP_TO_BORDER;
     // Mirrored once, then clamped: OpenGL 2.1 has no such mode; the part
     // beyond the mirrored copy is rarely drawn.
-    case kAddressMirrorOnce:
+    case addressMirrorOnce:
         return GL_MIRRORED_REPEAT;
     default:
         return GL_REPEAT;
@@ -242,10 +241,10 @@ void GlPresenter::ApplyStates(const FrameStates& states)
     if (states.blend) {
         DWORD source = states.sourceBlend;
         DWORD destination = states.destinationBlend;
-        if (source == kBlendBothSrcAlpha) {
+        if (source == blendBothSrcAlpha) {
             source = D3DBLEND_SRCALPHA;
             destination = D3DBLEND_INVSRCALPHA;
-        } else if (source == kBlendBothInvSrcAlpha) {
+        } else if (source == blendBothInvSrcAlpha) {
             source = D3DBLEND_INVSRCALPHA;
             destination = D3DBLEND_SRCALPHA;
         }

@@ -28,11 +28,11 @@ bool RunAsScreenHack(const char* program)
 const char* UsageOf(const std::string& command)
 {
     if (command == "dump")
-        return kDumpUsage;
+        return dumpUsage;
     if (command == "render")
-        return kRenderUsage;
+        return renderUsage;
     if (command == "view")
-        return kViewUsage;
+        return viewUsage;
     return nullptr;
 }
 
@@ -40,7 +40,7 @@ int Run(int argc, char** argv)
 {
     if (argc < 2 || std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0 ||
         std::strcmp(argv[1], "-h") == 0) {
-        std::fputs(kTrailsUsage, argc < 2 ? stderr : stdout);
+        std::fputs(trailsUsage, argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
     }
     const std::string command = argv[1];

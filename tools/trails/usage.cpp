@@ -40,10 +40,10 @@
     "        options also take one dash (-root, -window-id ID), as XScreenSaver's\n"  \
     "        hacks do; run as chaos-trails, the program is `trails view`\n"
 
-const char kDumpUsage[] = "usage: trails dump [options]\n" DUMP_USAGE;
-const char kRenderUsage[] = "usage: trails render [options]\n" RENDER_USAGE;
-const char kViewUsage[] = "usage: trails view [options]\n" VIEW_USAGE;
-const char kTrailsUsage[] =
+const char dumpUsage[] = "usage: trails dump [options]\n" DUMP_USAGE;
+const char renderUsage[] = "usage: trails render [options]\n" RENDER_USAGE;
+const char viewUsage[] = "usage: trails view [options]\n" VIEW_USAGE;
+const char trailsUsage[] =
     "usage: trails COMMAND [options]\n"
     "\n"
     "commands:\n" DUMP_USAGE RENDER_USAGE VIEW_USAGE "  help  show this text; COMMAND --help shows the command's own\n";

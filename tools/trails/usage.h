@@ -2,8 +2,8 @@
 // all, `trails COMMAND --help` its own.
 #pragma once
 
-extern const char kDumpUsage[];
-extern const char kRenderUsage[];
-extern const char kViewUsage[];
+extern const char dumpUsage[];
+extern const char renderUsage[];
+extern const char viewUsage[];
 // "usage: trails COMMAND [options]", every command's text and `help`.
-extern const char kTrailsUsage[];
+extern const char trailsUsage[];

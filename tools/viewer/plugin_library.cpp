@@ -5,11 +5,11 @@
 namespace {
 
 // The order Resolve below takes them in.
-static_assert(host::kEntryPoints[0].ordinal == host::QueryDefaultSettingsOrdinal &&
-                  host::kEntryPoints[2].ordinal == host::SetupPluginOrdinal &&
-                  host::kEntryPoints[5].ordinal == host::RenderSceneOnScreenOrdinal &&
-                  host::kEntryPoints[6].ordinal == host::SetupPluginPerScreenOrdinal &&
-                  host::kEntryPoints[7].ordinal == host::ConfigPluginOrdinal,
+static_assert(host::entryPoints[0].ordinal == host::QueryDefaultSettingsOrdinal &&
+                  host::entryPoints[2].ordinal == host::SetupPluginOrdinal &&
+                  host::entryPoints[5].ordinal == host::RenderSceneOnScreenOrdinal &&
+                  host::entryPoints[6].ordinal == host::SetupPluginPerScreenOrdinal &&
+                  host::entryPoints[7].ordinal == host::ConfigPluginOrdinal,
               "entry points in ordinal order");
 
 template <typename Fn>
@@ -54,14 +54,14 @@ bool LoadPluginLibrary(const std::string& path, PluginLibrary& plugin, std::stri
         return false;
     }
     using namespace host;
-    const bool resolved = Resolve(module, kEntryPoints[0], &plugin.QueryDefaultSettings, path, failure) &&
-                          Resolve(module, kEntryPoints[1], &plugin.FreePlugin, path, failure) &&
-                          Resolve(module, kEntryPoints[2], &plugin.SetupPlugin, path, failure) &&
-                          Resolve(module, kEntryPoints[3], &plugin.NotificationProcedure, path, failure) &&
-                          Resolve(module, kEntryPoints[4], &plugin.UpdateScene, path, failure) &&
-                          Resolve(module, kEntryPoints[5], &plugin.RenderSceneOnScreen, path, failure) &&
-                          Resolve(module, kEntryPoints[6], &plugin.SetupPluginPerScreen, path, failure) &&
-                          Resolve(module, kEntryPoints[7], &plugin.ConfigPlugin, path, failure);
+    const bool resolved = Resolve(module, entryPoints[0], &plugin.QueryDefaultSettings, path, failure) &&
+                          Resolve(module, entryPoints[1], &plugin.FreePlugin, path, failure) &&
+                          Resolve(module, entryPoints[2], &plugin.SetupPlugin, path, failure) &&
+                          Resolve(module, entryPoints[3], &plugin.NotificationProcedure, path, failure) &&
+                          Resolve(module, entryPoints[4], &plugin.UpdateScene, path, failure) &&
+                          Resolve(module, entryPoints[5], &plugin.RenderSceneOnScreen, path, failure) &&
+                          Resolve(module, entryPoints[6], &plugin.SetupPluginPerScreen, path, failure) &&
+                          Resolve(module, entryPoints[7], &plugin.ConfigPlugin, path, failure);
     if (!resolved) {
         FreeLibrary(module);
         plugin = PluginLibrary();

@@ -15,11 +15,11 @@
 
 namespace {
 
-const char kTitle[] = "Chaos Trails";
-const char kWindowClass[] = "ChaosTrailsScreensaver";
+const char title[] = "Chaos Trails";
+const char screensaverWindowClass[] = "ChaosTrailsScreensaver";
 // Mouse movement a running screensaver lets pass, in pixels: a desk bumped,
 // not a user back.
-const int kMouseSlack = 4;
+const int mouseSlack = 4;
 
 HostWindow windowState;
 bool fullscreen = false;
@@ -27,7 +27,7 @@ POINT mouseStart = {0, 0};
 
 void Report(HWND owner, const std::string& text)
 {
-    MessageBoxA(owner, text.c_str(), kTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    MessageBoxA(owner, text.c_str(), title, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
 std::string Folder(const std::string& path)
@@ -80,7 +80,7 @@ LRESULT CALLBACK ScreensaverProc(HWND window, UINT message, WPARAM first, LPARAM
             // positions are screen positions.
             const int x = static_cast<short>(LOWORD(second));
             const int y = static_cast<short>(HIWORD(second));
-            if (std::abs(x - mouseStart.x) > kMouseSlack || std::abs(y - mouseStart.y) > kMouseSlack) {
+            if (std::abs(x - mouseStart.x) > mouseSlack || std::abs(y - mouseStart.y) > mouseSlack) {
                 DestroyWindow(window);
             }
             return 0;
@@ -107,7 +107,7 @@ bool RegisterWindowClass()
     windowClass.lpfnWndProc = ScreensaverProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-    windowClass.lpszClassName = kWindowClass;
+    windowClass.lpszClassName = screensaverWindowClass;
     return RegisterClassA(&windowClass) != 0;
 }
 
@@ -142,9 +142,9 @@ int RunFullscreen(const PluginLibrary& plugin)
     fullscreen = true;
     GetCursorPos(&mouseStart);
     // The primary monitor: its top left corner is the screen's origin.
-    HWND window =
-        CreateWindowExA(WS_EX_TOPMOST, kWindowClass, kTitle, WS_POPUP | WS_VISIBLE, 0, 0, GetSystemMetrics(SM_CXSCREEN),
-                        GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND window = CreateWindowExA(WS_EX_TOPMOST, screensaverWindowClass, title, WS_POPUP | WS_VISIBLE, 0, 0,
+                                  GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
     if (window != nullptr)
         SetForegroundWindow(window);
     return Run(plugin, window, nullptr, nullptr);
@@ -154,8 +154,9 @@ int RunPreview(const PluginLibrary& plugin, HWND parent)
 {
     RECT client;
     GetClientRect(parent, &client);
-    HWND window = CreateWindowExA(0, kWindowClass, kTitle, WS_CHILD | WS_VISIBLE, 0, 0, client.right - client.left,
-                                  client.bottom - client.top, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND window =
+        CreateWindowExA(0, screensaverWindowClass, title, WS_CHILD | WS_VISIBLE, 0, 0, client.right - client.left,
+                        client.bottom - client.top, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
     // The parent belongs to another program: it may go at any moment (its
     // children go with it), and when it is resized the preview follows.
     return Run(plugin, window, parent, [parent, window]() {

@@ -233,7 +233,8 @@ int main(int argc, char** argv)
 
     // Hosts ask for these before set-up, passing their own defaults.
     std::printf("default settings:");
-    for (uint32_t key : host::kSettingKeys) {
+    for (const DefaultSetting& setting : host::defaultSettings) {
+        const uint32_t key = setting.key;
         std::printf(" %u=%d", key, static_cast<int>(plugin.QueryDefaultSettings(key, -1)));
     }
     std::printf("\n");
