@@ -76,6 +76,8 @@ int Wrap(int index, int size)
 int64_t FloorPixel(int64_t subpixels) { return subpixels >> subpixelBits; }
 int64_t CeilPixel(int64_t subpixels) { return (subpixels + subpixelOne - 1) >> subpixelBits; }
 
+struct TriangleSetup;
+
 class Pipeline {
 public:
     Pipeline(const RasterTarget& target, const RasterState& state, const RasterTexture* texture)
@@ -85,6 +87,7 @@ public:
 
 private:
     void Rasterize(const ScreenVertex* input);
+    void ShadeRow(const TriangleSetup& t, int py);
     uint32_t Sample(double u, double v, bool bilinear) const;
     uint32_t Blend(uint32_t source, uint32_t destination) const;
 
@@ -265,6 +268,104 @@ uint32_t Pipeline::Blend(uint32_t source, uint32_t destination) const
     return result;
 }
 
+// One triangle made ready for scan conversion: its pixel bounds, its edges
+// and the interpolated quantities with their steps to the right.
+struct TriangleSetup {
+    // Edge k runs from vertex k+1 to vertex k+2 and weighs vertex k; it is
+    // positive inside. A pixel exactly on an edge belongs to the triangle only
+    // when the edge is a top or a left one.
+    struct Edge {
+        int64_t dx, dy, ax, ay;
+        int64_t bias;
+    };
+    // Interpolated quantities: depth, 1/w and the attributes divided by w.
+    enum { Depth, InverseW, Red, Green, Blue, Alpha, U, V, Count };
+
+    int x0, x1, y0, y1;
+    Edge edges[3];
+    double invArea;
+    double values[3][Count];
+    double stepX[Count];  // change per pixel to the right
+    // Only the quantities this triangle needs are stepped: every one costs an
+    // addition per pixel, and on an emulated 32-bit host a float addition is
+    // dear.
+    int active[Count];
+    int activeCount;
+    // The diffuse colour is the same at every pixel when the three vertices
+    // agree, the usual case; then it is not interpolated.
+    bool flatColor;
+    int flatR, flatG, flatB, flatA;
+    bool bilinear;
+};
+
+bool SameColor(const ScreenVertex& p, const ScreenVertex& q)
+{
+    return p.r == q.r && p.g == q.g && p.b == q.b && p.a == q.a;
+}
+
+// The quantities, which of them this triangle steps, and their steps.
+void SetUpInterpolation(TriangleSetup& t, const ScreenVertex* v, bool textured)
+{
+    for (int k = 0; k < 3; ++k) {
+        const ScreenVertex& s = v[k];
+        const double row[TriangleSetup::Count] = {s.z, s.invW, s.rw, s.gw, s.bw, s.aw, s.uw, s.vw};
+        std::copy(row, row + TriangleSetup::Count, t.values[k]);
+    }
+    t.flatColor = SameColor(v[0], v[1]) && SameColor(v[0], v[2]);
+    t.flatR = ToChannel(v[0].r);
+    t.flatG = ToChannel(v[0].g);
+    t.flatB = ToChannel(v[0].b);
+    t.flatA = ToChannel(v[0].a);
+    t.activeCount = 0;
+    t.active[t.activeCount++] = TriangleSetup::Depth;
+    if (textured || !t.flatColor)
+        t.active[t.activeCount++] = TriangleSetup::InverseW;
+    if (textured) {
+        t.active[t.activeCount++] = TriangleSetup::U;
+        t.active[t.activeCount++] = TriangleSetup::V;
+    }
+    if (!t.flatColor) {
+        t.active[t.activeCount++] = TriangleSetup::Red;
+        t.active[t.activeCount++] = TriangleSetup::Green;
+        t.active[t.activeCount++] = TriangleSetup::Blue;
+        t.active[t.activeCount++] = TriangleSetup::Alpha;
+    }
+    for (int q = 0; q < TriangleSetup::Count; ++q) {
+        t.stepX[q] = 0.0;
+        for (int k = 0; k < 3; ++k)
+            t.stepX[q] += double(-t.edges[k].dy * subpixelOne) * t.invArea * t.values[k][q];
+    }
+}
+
+// The covered span [first, last] of row py (offsets from x0), solved per
+// edge in integers: the same pixels a per-pixel test of the three edges would
+// pick. Leaves each edge's value at (x0, py) in e. Empty when first > last.
+void RowSpan(const TriangleSetup& t, int py, int64_t e[3], int64_t& first, int64_t& last)
+{
+    const int64_t sy = int64_t(py) * subpixelOne;
+    const int64_t sx0 = int64_t(t.x0) * subpixelOne;
+    first = 0;
+    last = t.x1 - t.x0;
+    for (int k = 0; k < 3 && first <= last; ++k) {
+        const TriangleSetup::Edge& edge = t.edges[k];
+        e[k] = edge.dx * (sy - edge.ay) - edge.dy * (sx0 - edge.ax);
+        const int64_t c = e[k] + edge.bias;  // inside while c + step * n >= 0
+        const int64_t step = -edge.dy * subpixelOne;
+        if (step == 0) {
+            if (c < 0)
+                first = last + 1;
+        } else if (step > 0) {
+            if (c < 0)
+                first = std::max(first, (-c + step - 1) / step);
+        } else {
+            if (c < 0)
+                first = last + 1;
+            else
+                last = std::min(last, c / -step);
+        }
+    }
+}
+
 // Scan-converts one triangle: top-left fill rule on 1/256-pixel positions,
 // samples at integer pixel positions. Coverage is decided in integers;
 // depth and the attributes divided by w are stepped across the row.
@@ -279,154 +380,87 @@ void Pipeline::Rasterize(const ScreenVertex* input)
         area = -area;
     }
 
-    int64_t minX = std::min({v[0].x, v[1].x, v[2].x});
-    int64_t maxX = std::max({v[0].x, v[1].x, v[2].x});
-    int64_t minY = std::min({v[0].y, v[1].y, v[2].y});
-    int64_t maxY = std::max({v[0].y, v[1].y, v[2].y});
-    const int x0 = static_cast<int>(std::max<int64_t>(CeilPixel(minX), 0));
-    const int x1 = static_cast<int>(std::min<int64_t>(FloorPixel(maxX), target_.width - 1));
-    const int y0 = static_cast<int>(std::max<int64_t>(CeilPixel(minY), 0));
-    const int y1 = static_cast<int>(std::min<int64_t>(FloorPixel(maxY), target_.height - 1));
-    if (x0 > x1 || y0 > y1)
+    TriangleSetup t;
+    t.x0 = static_cast<int>(std::max<int64_t>(CeilPixel(std::min({v[0].x, v[1].x, v[2].x})), 0));
+    t.x1 = static_cast<int>(std::min<int64_t>(FloorPixel(std::max({v[0].x, v[1].x, v[2].x})), target_.width - 1));
+    t.y0 = static_cast<int>(std::max<int64_t>(CeilPixel(std::min({v[0].y, v[1].y, v[2].y})), 0));
+    t.y1 = static_cast<int>(std::min<int64_t>(FloorPixel(std::max({v[0].y, v[1].y, v[2].y})), target_.height - 1));
+    if (t.x0 > t.x1 || t.y0 > t.y1)
         return;
-
-    // Edge k runs from vertex k+1 to vertex k+2 and weighs vertex k; it is
-    // positive inside. A pixel exactly on an edge belongs to the triangle only
-    // when the edge is a top or a left one.
-    struct Edge {
-        int64_t dx, dy, ax, ay;
-        int64_t bias;
-    } edges[3];
     for (int k = 0; k < 3; ++k) {
         const ScreenVertex& a = v[(k + 1) % 3];
         const ScreenVertex& b = v[(k + 2) % 3];
-        Edge& e = edges[k];
+        TriangleSetup::Edge& e = t.edges[k];
         e.dx = b.x - a.x;
         e.dy = b.y - a.y;
         e.ax = a.x;
         e.ay = a.y;
-        bool topLeft = e.dy < 0 || (e.dy == 0 && e.dx > 0);
+        const bool topLeft = e.dy < 0 || (e.dy == 0 && e.dx > 0);
         e.bias = topLeft ? 0 : -1;
     }
-
-    const RasterTexture* texture = texture_;
-    bool bilinear = false;
-    if (texture != nullptr) {
+    t.bilinear = false;
+    if (texture_ != nullptr) {
         // Minified when the triangle covers more texels than pixels.
-        double texelArea = std::fabs((v[1].u - v[0].u) * (v[2].v - v[0].v) - (v[2].u - v[0].u) * (v[1].v - v[0].v)) *
-                           texture->width * texture->height;
-        double pixelArea = double(area) / double(subpixelOne * subpixelOne);
-        bilinear = texelArea > pixelArea ? state_.minifyLinear : state_.magnifyLinear;
+        const double texelArea =
+            std::fabs((v[1].u - v[0].u) * (v[2].v - v[0].v) - (v[2].u - v[0].u) * (v[1].v - v[0].v)) * texture_->width *
+            texture_->height;
+        const double pixelArea = double(area) / double(subpixelOne * subpixelOne);
+        t.bilinear = texelArea > pixelArea ? state_.minifyLinear : state_.magnifyLinear;
     }
+    t.invArea = 1.0 / double(area);
+    SetUpInterpolation(t, v, texture_ != nullptr);
+    for (int py = t.y0; py <= t.y1; ++py) {
+        ShadeRow(t, py);
+    }
+}
 
-    // Interpolated quantities: depth, 1/w and the attributes divided by w.
-    enum { Depth, InverseW, Red, Green, Blue, Alpha, U, V, Count };
-    double values[3][Count];
-    for (int k = 0; k < 3; ++k) {
-        const ScreenVertex& s = v[k];
-        const double row[Count] = {s.z, s.invW, s.rw, s.gw, s.bw, s.aw, s.uw, s.vw};
-        std::copy(row, row + Count, values[k]);
-    }
-    // The diffuse colour is the same at every pixel when the three vertices
-    // agree, the usual case; then it is not interpolated.
-    auto sameColor = [](const ScreenVertex& p, const ScreenVertex& q) {
-        return p.r == q.r && p.g == q.g && p.b == q.b && p.a == q.a;
-    };
-    const bool flatColor = sameColor(v[0], v[1]) && sameColor(v[0], v[2]);
-    const int flatR = ToChannel(v[0].r), flatG = ToChannel(v[0].g);
-    const int flatB = ToChannel(v[0].b), flatA = ToChannel(v[0].a);
-
-    // Only the quantities this triangle needs are stepped: every one costs an
-    // addition per pixel, and on an emulated 32-bit host a float addition is
-    // dear.
-    int active[Count];
-    int activeCount = 0;
-    active[activeCount++] = Depth;
-    if (texture != nullptr || !flatColor)
-        active[activeCount++] = InverseW;
-    if (texture != nullptr) {
-        active[activeCount++] = U;
-        active[activeCount++] = V;
-    }
-    if (!flatColor) {
-        active[activeCount++] = Red;
-        active[activeCount++] = Green;
-        active[activeCount++] = Blue;
-        active[activeCount++] = Alpha;
-    }
-
-    const double invArea = 1.0 / double(area);
-    double stepX[Count] = {};  // change per pixel to the right
-    for (int q = 0; q < Count; ++q)
+// The covered pixels of one row: depth test, colour and texture, blend.
+void Pipeline::ShadeRow(const TriangleSetup& t, int py)
+{
+    int64_t e[3];
+    int64_t first;
+    int64_t last;
+    RowSpan(t, py, e, first, last);
+    if (first > last)
+        return;
+    double at[TriangleSetup::Count];
+    for (int i = 0; i < t.activeCount; ++i) {
+        const int q = t.active[i];
+        at[q] = 0.0;
         for (int k = 0; k < 3; ++k)
-            stepX[q] += double(-edges[k].dy * subpixelOne) * invArea * values[k][q];
-
-    for (int py = y0; py <= y1; ++py) {
-        const int64_t sy = int64_t(py) * subpixelOne;
-        const int64_t sx0 = int64_t(x0) * subpixelOne;
-        // The covered span of the row, solved per edge in integers: the same
-        // pixels a per-pixel test of the three edges would pick.
-        int64_t first = 0;
-        int64_t last = x1 - x0;
-        int64_t e[3];
-        for (int k = 0; k < 3 && first <= last; ++k) {
-            e[k] = edges[k].dx * (sy - edges[k].ay) - edges[k].dy * (sx0 - edges[k].ax);
-            const int64_t c = e[k] + edges[k].bias;  // inside while c + step * n >= 0
-            const int64_t step = -edges[k].dy * subpixelOne;
-            if (step == 0) {
-                if (c < 0)
-                    first = last + 1;
-            } else if (step > 0) {
-                if (c < 0)
-                    first = std::max(first, (-c + step - 1) / step);
-            } else {
-                if (c < 0)
-                    first = last + 1;
-                else
-                    last = std::min(last, c / -step);
-            }
-        }
-        if (first > last)
-            continue;
-
-        double at[Count];
-        for (int i = 0; i < activeCount; ++i) {
-            const int q = active[i];
-            at[q] = 0.0;
-            for (int k = 0; k < 3; ++k)
-                at[q] += double(e[k] - edges[k].dy * subpixelOne * first) * invArea * values[k][q];
-        }
-        uint32_t* colorRow = target_.color + static_cast<size_t>(py) * target_.width;
-        float* depthRow = target_.depth + static_cast<size_t>(py) * target_.width;
-        const int pxEnd = x0 + static_cast<int>(last);
-        for (int px = x0 + static_cast<int>(first); px <= pxEnd; ++px) {
-            const float depth = static_cast<float>(at[Depth]);
-            if (depth <= depthRow[px]) {
-                int r = flatR, g = flatG, b = flatB, a = flatA;
-                if (texture != nullptr || !flatColor) {
-                    const double w = 1.0 / at[InverseW];
-                    if (!flatColor) {
-                        r = ToChannel(at[Red] * w);
-                        g = ToChannel(at[Green] * w);
-                        b = ToChannel(at[Blue] * w);
-                        a = ToChannel(at[Alpha] * w);
-                    }
-                    if (texture != nullptr) {
-                        uint32_t texel = Sample(at[U] * w, at[V] * w, bilinear);
-                        // Stage 0 defaults: colour = texture x diffuse (MODULATE),
-                        // alpha = texture (SELECTARG1).
-                        r = (static_cast<int>((texel >> 16) & 0xFF) * r + 127) / 255;
-                        g = (static_cast<int>((texel >> 8) & 0xFF) * g + 127) / 255;
-                        b = (static_cast<int>(texel & 0xFF) * b + 127) / 255;
-                        a = static_cast<int>(texel >> 24);
-                    }
+            at[q] += double(e[k] - t.edges[k].dy * subpixelOne * first) * t.invArea * t.values[k][q];
+    }
+    uint32_t* colorRow = target_.color + static_cast<size_t>(py) * target_.width;
+    float* depthRow = target_.depth + static_cast<size_t>(py) * target_.width;
+    const RasterTexture* texture = texture_;
+    const int pxEnd = t.x0 + static_cast<int>(last);
+    for (int px = t.x0 + static_cast<int>(first); px <= pxEnd; ++px) {
+        const float depth = static_cast<float>(at[TriangleSetup::Depth]);
+        if (depth <= depthRow[px]) {
+            int r = t.flatR, g = t.flatG, b = t.flatB, a = t.flatA;
+            if (texture != nullptr || !t.flatColor) {
+                const double w = 1.0 / at[TriangleSetup::InverseW];
+                if (!t.flatColor) {
+                    r = ToChannel(at[TriangleSetup::Red] * w);
+                    g = ToChannel(at[TriangleSetup::Green] * w);
+                    b = ToChannel(at[TriangleSetup::Blue] * w);
+                    a = ToChannel(at[TriangleSetup::Alpha] * w);
                 }
-                colorRow[px] = Blend(PackColor(a, r, g, b), colorRow[px]);
-                depthRow[px] = depth;
+                if (texture != nullptr) {
+                    uint32_t texel = Sample(at[TriangleSetup::U] * w, at[TriangleSetup::V] * w, t.bilinear);
+                    // Stage 0 defaults: colour = texture x diffuse (MODULATE),
+                    // alpha = texture (SELECTARG1).
+                    r = (static_cast<int>((texel >> 16) & 0xFF) * r + 127) / 255;
+                    g = (static_cast<int>((texel >> 8) & 0xFF) * g + 127) / 255;
+                    b = (static_cast<int>(texel & 0xFF) * b + 127) / 255;
+                    a = static_cast<int>(texel >> 24);
+                }
             }
-            for (int i = 0; i < activeCount; ++i)
-                at[active[i]] += stepX[active[i]];
+            colorRow[px] = Blend(PackColor(a, r, g, b), colorRow[px]);
+            depthRow[px] = depth;
         }
+        for (int i = 0; i < t.activeCount; ++i)
+            at[t.active[i]] += t.stepX[t.active[i]];
     }
 }
 

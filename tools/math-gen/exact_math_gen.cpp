@@ -153,6 +153,164 @@ std::vector<Big> AlternatingFactorials(size_t count, unsigned first)
     return c;
 }
 
+void PrintTwoOverPiWords(const Big& twoOverPi)
+{
+    // Bits of 2/pi after the binary point, 32 to a word, most significant
+    // first: enough for the largest float (2^128) and 192 bits beyond.
+    Big frac;
+    mpfr_set(frac.v, twoOverPi.v, MPFR_RNDN);
+    std::printf("// 2/pi = 0.w[0] w[1] ... in binary, 32 bits a word.\nconst uint32_t twoOverPiWords[12] = {\n");
+    for (int n = 0; n < 12; ++n) {
+        mpfr_mul_2ui(frac.v, frac.v, 32, MPFR_RNDN);
+        Big whole;
+        mpfr_floor(whole.v, frac.v);
+        std::printf("    0x%08lxu,\n", mpfr_get_ui(whole.v, MPFR_RNDN));
+        mpfr_sub(frac.v, frac.v, whole.v, MPFR_RNDN);
+    }
+    std::printf("};\n\n");
+}
+
+void PrintHalfPiPieces(const Big& halfPi, const Big& twoOverPi)
+{
+    // pi/2 in pieces of 32 significant bits (pieces 0 to 3, truncated), and
+    // the rest rounded to a double (piece 4): k times a 32-bit piece is exact
+    // for |k| < 2^21.
+    Big rest;
+    mpfr_set(rest.v, halfPi.v, MPFR_RNDN);
+    std::vector<double> pieces;
+    for (int n = 0; n < 4; ++n) {
+        Big piece;
+        mpfr_prec_round(piece.v, 32, MPFR_RNDN);
+        mpfr_set(piece.v, rest.v, MPFR_RNDZ);
+        mpfr_prec_round(piece.v, precision, MPFR_RNDN);
+        pieces.push_back(ToDouble(piece));
+        mpfr_sub(rest.v, rest.v, piece.v, MPFR_RNDN);
+    }
+    pieces.push_back(ToDouble(rest));
+    mpfr_sub_d(rest.v, rest.v, pieces.back(), MPFR_RNDN);
+    // The fast reduction's third constant: RN(pi/2 - piece 0 - piece 1).
+    Big tail;
+    mpfr_sub_d(tail.v, halfPi.v, pieces[0], MPFR_RNDN);
+    mpfr_sub_d(tail.v, tail.v, pieces[1], MPFR_RNDN);
+    const double tailDouble = ToDouble(tail);
+    mpfr_sub_d(tail.v, tail.v, tailDouble, MPFR_RNDN);
+    std::printf("// |pi/2 - piece 0 - piece 1 - halfPiFastTail| = 2^%.1f\n", Log2Abs(tail));
+    PrintDoubles("halfPiFastTail", {tailDouble}, "RN(pi/2 - piece 0 - piece 1), |it| < 2^-65.");
+    std::printf("// |pi/2 - (sum of the five pieces)| = 2^%.1f\n", Log2Abs(rest));
+    PrintDoubles("halfPiPieces", pieces, "pi/2 = sum of these; the first four have 32 significant bits (truncations).");
+    double hi, lo;
+    Split2(halfPi, &hi, &lo);
+    Big third;
+    mpfr_sub_d(third.v, halfPi.v, hi, MPFR_RNDN);
+    mpfr_sub_d(third.v, third.v, lo, MPFR_RNDN);
+    PrintDoubles("halfPiTriple", {hi, lo, ToDouble(third)}, "pi/2 as an unevaluated sum of three doubles.");
+    PrintDoubles("twoOverPi", {ToDouble(twoOverPi)}, "2/pi rounded to double.");
+}
+
+// Fast sine and cosine on |r| <= rho, rho a little above pi/4 (the quadrant
+// k comes from x * 2/pi rounded, which can put r past pi/4 by a hair).
+const double rho = 0.7854;  // > pi/4 + 2^-20
+
+void PrintSinePolynomial(const Big& zMax)
+{
+    // sin r = r (1 + z P(z)): P's coefficients are (-1)^(n+1)/(2n+3)!.
+    // Taylor through z^12 inside P: remainder below rho^26/27!.
+    std::vector<Big> c = AlternatingFactorials(13, 3);
+    for (Big& v : c)
+        mpfr_neg(v.v, v.v, MPFR_RNDN);
+    Big bound;
+    mpfr_fac_ui(bound.v, 27, MPFR_RNDD);
+    mpfr_ui_div(bound.v, 1, bound.v, MPFR_RNDU);
+    c = Economize(c, 5, zMax, &bound);
+    std::vector<double> d = RoundCoefficients(c, zMax, &bound);
+    // Relative to sin r: |r z e| / |sin r| <= zMax e (rho / sin rho).
+    Big relative;
+    mpfr_mul(relative.v, bound.v, zMax.v, MPFR_RNDU);
+    mpfr_mul_d(relative.v, relative.v, 1.1108, MPFR_RNDU);  // rho / sin(rho) < 1.1108
+    std::printf(
+        "// sin r = r (1 + z P(z)), z = r^2, |r| <= %.4f: |P - exact| <= 2^%.2f,\n"
+        "// so sin is approximated within 2^%.2f relative.\n",
+        rho, Log2Abs(bound), Log2Abs(relative));
+    PrintDoubles("sinFast", d, "P(z) coefficients, constant term first.");
+}
+
+void PrintCosinePolynomial(const Big& zMax)
+{
+    // cos r = 1 + z Q(z): Q's coefficients (-1)^(n+1)/(2n+2)!.
+    std::vector<Big> c = AlternatingFactorials(13, 2);
+    for (Big& v : c)
+        mpfr_neg(v.v, v.v, MPFR_RNDN);
+    Big bound;
+    mpfr_fac_ui(bound.v, 28, MPFR_RNDD);
+    mpfr_ui_div(bound.v, 1, bound.v, MPFR_RNDU);
+    c = Economize(c, 5, zMax, &bound);
+    std::vector<double> d = RoundCoefficients(c, zMax, &bound);
+    // Relative to cos r >= cos(rho) > 0.7071: z e / 0.7071.
+    Big relative;
+    mpfr_mul(relative.v, bound.v, zMax.v, MPFR_RNDU);
+    mpfr_div_d(relative.v, relative.v, 0.7071, MPFR_RNDU);
+    std::printf(
+        "// cos r = 1 + z Q(z), |r| <= %.4f: |Q - exact| <= 2^%.2f, so cos is approximated\n"
+        "// within 2^%.2f relative.\n",
+        rho, Log2Abs(bound), Log2Abs(relative));
+    PrintDoubles("cosFast", d, "Q(z) coefficients, constant term first (-1/2 ...).");
+}
+
+void PrintInverseFactorials()
+{
+    // Double-double Taylor coefficients 1/n! for the accurate paths.
+    std::vector<double> hi, lo;
+    for (unsigned n = 0; n <= 40; ++n) {
+        Big f;
+        mpfr_fac_ui(f.v, n, MPFR_RNDN);
+        mpfr_ui_div(f.v, 1, f.v, MPFR_RNDN);
+        double h, l;
+        Split2(f, &h, &l);
+        hi.push_back(h);
+        lo.push_back(l);
+    }
+    PrintDoubles("inverseFactorialHi", hi,
+                 "1/n! = inverseFactorialHi[n] + inverseFactorialLo[n] (within 2^-106 relative).");
+    PrintDoubles("inverseFactorialLo", lo, "Low parts of 1/n!.");
+}
+
+void PrintArcTangentTables(const Big& halfPi)
+{
+    // Arc tangent: atan(i/64) and pi/2 - atan(i/64), i = 0..64, as
+    // double-doubles; and 1/(2n+1) for its series.
+    std::vector<double> hi, lo, chi, clo;
+    for (int i = 0; i <= 64; ++i) {
+        Big a, c;
+        mpfr_set_ui(a.v, i, MPFR_RNDN);
+        mpfr_div_ui(a.v, a.v, 64, MPFR_RNDN);
+        mpfr_atan(a.v, a.v, MPFR_RNDN);
+        mpfr_sub(c.v, halfPi.v, a.v, MPFR_RNDN);
+        double h, l;
+        Split2(a, &h, &l);
+        hi.push_back(h);
+        lo.push_back(l);
+        Split2(c, &h, &l);
+        chi.push_back(h);
+        clo.push_back(l);
+    }
+    PrintDoubles("atanTableHi", hi, "atan(i/64) = atanTableHi[i] + atanTableLo[i].");
+    PrintDoubles("atanTableLo", lo, "Low parts of atan(i/64).");
+    PrintDoubles("atanComplementHi", chi, "pi/2 - atan(i/64) = atanComplementHi[i] + atanComplementLo[i].");
+    PrintDoubles("atanComplementLo", clo, "Low parts of pi/2 - atan(i/64).");
+    std::vector<double> oh, ol;
+    for (unsigned n = 0; n <= 20; ++n) {
+        Big f;
+        mpfr_set_ui(f.v, 1, MPFR_RNDN);
+        mpfr_div_ui(f.v, f.v, 2 * n + 1, MPFR_RNDN);
+        double h, l;
+        Split2(f, &h, &l);
+        oh.push_back(h);
+        ol.push_back(l);
+    }
+    PrintDoubles("inverseOddHi", oh, "1/(2n+1) = inverseOddHi[n] + inverseOddLo[n].");
+    PrintDoubles("inverseOddLo", ol, "Low parts of 1/(2n+1).");
+}
+
 }  // namespace
 
 int main()
@@ -167,158 +325,15 @@ int main()
         "// Regenerate: build/native/tools/math-gen/exact_math_gen > core/exact_math_tables.h\n"
         "#pragma once\n\n#include <cstdint>\n\nnamespace exact_math_tables {\n\n");
 
-    // Bits of 2/pi after the binary point, 32 to a word, most significant
-    // first: enough for the largest float (2^128) and 192 bits beyond.
-    {
-        Big frac;
-        mpfr_set(frac.v, twoOverPi.v, MPFR_RNDN);
-        std::printf("// 2/pi = 0.w[0] w[1] ... in binary, 32 bits a word.\nconst uint32_t twoOverPiWords[12] = {\n");
-        for (int n = 0; n < 12; ++n) {
-            mpfr_mul_2ui(frac.v, frac.v, 32, MPFR_RNDN);
-            Big whole;
-            mpfr_floor(whole.v, frac.v);
-            std::printf("    0x%08lxu,\n", mpfr_get_ui(whole.v, MPFR_RNDN));
-            mpfr_sub(frac.v, frac.v, whole.v, MPFR_RNDN);
-        }
-        std::printf("};\n\n");
-    }
-
-    // pi/2 in pieces of 32 significant bits (pieces 0 to 3, truncated), and
-    // the rest rounded to a double (piece 4): k times a 32-bit piece is exact
-    // for |k| < 2^21.
-    {
-        Big rest;
-        mpfr_set(rest.v, halfPi.v, MPFR_RNDN);
-        std::vector<double> pieces;
-        for (int n = 0; n < 4; ++n) {
-            Big piece;
-            mpfr_prec_round(piece.v, 32, MPFR_RNDN);
-            mpfr_set(piece.v, rest.v, MPFR_RNDZ);
-            mpfr_prec_round(piece.v, precision, MPFR_RNDN);
-            pieces.push_back(ToDouble(piece));
-            mpfr_sub(rest.v, rest.v, piece.v, MPFR_RNDN);
-        }
-        pieces.push_back(ToDouble(rest));
-        mpfr_sub_d(rest.v, rest.v, pieces.back(), MPFR_RNDN);
-        // The fast reduction's third constant: RN(pi/2 - piece 0 - piece 1).
-        Big tail;
-        mpfr_sub_d(tail.v, halfPi.v, pieces[0], MPFR_RNDN);
-        mpfr_sub_d(tail.v, tail.v, pieces[1], MPFR_RNDN);
-        const double tailDouble = ToDouble(tail);
-        mpfr_sub_d(tail.v, tail.v, tailDouble, MPFR_RNDN);
-        std::printf("// |pi/2 - piece 0 - piece 1 - halfPiFastTail| = 2^%.1f\n", Log2Abs(tail));
-        PrintDoubles("halfPiFastTail", {tailDouble}, "RN(pi/2 - piece 0 - piece 1), |it| < 2^-65.");
-        std::printf("// |pi/2 - (sum of the five pieces)| = 2^%.1f\n", Log2Abs(rest));
-        PrintDoubles("halfPiPieces", pieces,
-                     "pi/2 = sum of these; the first four have 32 significant bits (truncations).");
-        double hi, lo;
-        Split2(halfPi, &hi, &lo);
-        Big third;
-        mpfr_sub_d(third.v, halfPi.v, hi, MPFR_RNDN);
-        mpfr_sub_d(third.v, third.v, lo, MPFR_RNDN);
-        PrintDoubles("halfPiTriple", {hi, lo, ToDouble(third)}, "pi/2 as an unevaluated sum of three doubles.");
-        PrintDoubles("twoOverPi", {ToDouble(twoOverPi)}, "2/pi rounded to double.");
-    }
-
-    // Fast sine and cosine on |r| <= rho, rho a little above pi/4 (the
-    // quadrant k comes from x * 2/pi rounded, which can put r past pi/4 by a
-    // hair).
-    const double rho = 0.7854;  // > pi/4 + 2^-20
-    Big zMax;
+    PrintTwoOverPiWords(twoOverPi);
+    PrintHalfPiPieces(halfPi, twoOverPi);
+    Big zMax;  // rho^2, rounded up
     mpfr_set_d(zMax.v, rho, MPFR_RNDU);
     mpfr_mul(zMax.v, zMax.v, zMax.v, MPFR_RNDU);
-    {
-        // sin r = r (1 + z P(z)): P's coefficients are (-1)^(n+1)/(2n+3)!.
-        // Taylor through z^12 inside P: remainder below rho^26/27!.
-        std::vector<Big> c = AlternatingFactorials(13, 3);
-        for (Big& v : c)
-            mpfr_neg(v.v, v.v, MPFR_RNDN);
-        Big bound;
-        mpfr_fac_ui(bound.v, 27, MPFR_RNDD);
-        mpfr_ui_div(bound.v, 1, bound.v, MPFR_RNDU);
-        c = Economize(c, 5, zMax, &bound);
-        std::vector<double> d = RoundCoefficients(c, zMax, &bound);
-        // Relative to sin r: |r z e| / |sin r| <= zMax e (rho / sin rho).
-        Big relative;
-        mpfr_mul(relative.v, bound.v, zMax.v, MPFR_RNDU);
-        mpfr_mul_d(relative.v, relative.v, 1.1108, MPFR_RNDU);  // rho / sin(rho) < 1.1108
-        std::printf(
-            "// sin r = r (1 + z P(z)), z = r^2, |r| <= %.4f: |P - exact| <= 2^%.2f,\n"
-            "// so sin is approximated within 2^%.2f relative.\n",
-            rho, Log2Abs(bound), Log2Abs(relative));
-        PrintDoubles("sinFast", d, "P(z) coefficients, constant term first.");
-    }
-    {
-        // cos r = 1 + z Q(z): Q's coefficients (-1)^(n+1)/(2n+2)!.
-        std::vector<Big> c = AlternatingFactorials(13, 2);
-        for (Big& v : c)
-            mpfr_neg(v.v, v.v, MPFR_RNDN);
-        Big bound;
-        mpfr_fac_ui(bound.v, 28, MPFR_RNDD);
-        mpfr_ui_div(bound.v, 1, bound.v, MPFR_RNDU);
-        c = Economize(c, 5, zMax, &bound);
-        std::vector<double> d = RoundCoefficients(c, zMax, &bound);
-        // Relative to cos r >= cos(rho) > 0.7071: z e / 0.7071.
-        Big relative;
-        mpfr_mul(relative.v, bound.v, zMax.v, MPFR_RNDU);
-        mpfr_div_d(relative.v, relative.v, 0.7071, MPFR_RNDU);
-        std::printf(
-            "// cos r = 1 + z Q(z), |r| <= %.4f: |Q - exact| <= 2^%.2f, so cos is approximated\n"
-            "// within 2^%.2f relative.\n",
-            rho, Log2Abs(bound), Log2Abs(relative));
-        PrintDoubles("cosFast", d, "Q(z) coefficients, constant term first (-1/2 ...).");
-    }
-    // Double-double Taylor coefficients 1/n! for the accurate paths.
-    {
-        std::vector<double> hi, lo;
-        for (unsigned n = 0; n <= 40; ++n) {
-            Big f;
-            mpfr_fac_ui(f.v, n, MPFR_RNDN);
-            mpfr_ui_div(f.v, 1, f.v, MPFR_RNDN);
-            double h, l;
-            Split2(f, &h, &l);
-            hi.push_back(h);
-            lo.push_back(l);
-        }
-        PrintDoubles("inverseFactorialHi", hi,
-                     "1/n! = inverseFactorialHi[n] + inverseFactorialLo[n] (within 2^-106 relative).");
-        PrintDoubles("inverseFactorialLo", lo, "Low parts of 1/n!.");
-    }
-    // Arc tangent: atan(i/64) and pi/2 - atan(i/64), i = 0..64, as
-    // double-doubles; and 1/(2n+1) for its series.
-    {
-        std::vector<double> hi, lo, chi, clo;
-        for (int i = 0; i <= 64; ++i) {
-            Big a, c;
-            mpfr_set_ui(a.v, i, MPFR_RNDN);
-            mpfr_div_ui(a.v, a.v, 64, MPFR_RNDN);
-            mpfr_atan(a.v, a.v, MPFR_RNDN);
-            mpfr_sub(c.v, halfPi.v, a.v, MPFR_RNDN);
-            double h, l;
-            Split2(a, &h, &l);
-            hi.push_back(h);
-            lo.push_back(l);
-            Split2(c, &h, &l);
-            chi.push_back(h);
-            clo.push_back(l);
-        }
-        PrintDoubles("atanTableHi", hi, "atan(i/64) = atanTableHi[i] + atanTableLo[i].");
-        PrintDoubles("atanTableLo", lo, "Low parts of atan(i/64).");
-        PrintDoubles("atanComplementHi", chi, "pi/2 - atan(i/64) = atanComplementHi[i] + atanComplementLo[i].");
-        PrintDoubles("atanComplementLo", clo, "Low parts of pi/2 - atan(i/64).");
-        std::vector<double> oh, ol;
-        for (unsigned n = 0; n <= 20; ++n) {
-            Big f;
-            mpfr_set_ui(f.v, 1, MPFR_RNDN);
-            mpfr_div_ui(f.v, f.v, 2 * n + 1, MPFR_RNDN);
-            double h, l;
-            Split2(f, &h, &l);
-            oh.push_back(h);
-            ol.push_back(l);
-        }
-        PrintDoubles("inverseOddHi", oh, "1/(2n+1) = inverseOddHi[n] + inverseOddLo[n].");
-        PrintDoubles("inverseOddLo", ol, "Low parts of 1/(2n+1).");
-    }
+    PrintSinePolynomial(zMax);
+    PrintCosinePolynomial(zMax);
+    PrintInverseFactorials();
+    PrintArcTangentTables(halfPi);
     std::printf("}  // namespace exact_math_tables\n");
     return 0;
 }

@@ -299,6 +299,69 @@ std::string InputText(bool singleResult, uint32_t input)
     return text;
 }
 
+// One disagreement with glibc, as the report prints it.
+std::string DescribeDisagreement(bool singleResult, const Finding& finding, double x, mpfr_t wide, uint64_t expected,
+                                 const char* verdict)
+{
+    char line[320];
+    if (singleResult) {
+        std::snprintf(line, sizeof(line),
+                      "  x = 0x%08x (%.9g): ours 0x%08x, glibc 0x%08x; MPFR %.17g rounds to 0x%08x: %s right\n",
+                      finding.input, x, static_cast<uint32_t>(finding.ours), static_cast<uint32_t>(finding.glibc),
+                      mpfr_get_d(wide, MPFR_RNDN), static_cast<uint32_t>(expected), verdict);
+    } else {
+        std::snprintf(line, sizeof(line), "  k = %d (x = %a): ours %a, glibc %a; MPFR rounds to %a: %s right\n",
+                      static_cast<int32_t>(finding.input), x, DoubleFromBits(finding.ours),
+                      DoubleFromBits(finding.glibc), DoubleFromBits(expected), verdict);
+    }
+    return line;
+}
+
+// What MPFR said of a function's findings.
+struct Verdicts {
+    uint64_t slowChecked;
+    uint64_t oursWrong;
+    uint64_t slowUndecided;
+    uint64_t fastMismatches;
+    uint64_t disagreements;
+    uint64_t oursRight;
+    uint64_t glibcRight;
+};
+
+// The report's lines for one function, its verdict line aside.
+void PrintFindings(const char* name, bool singleResult, const Tally& tally, const Verdicts& v,
+                   const std::vector<Hard>& hardest, const std::vector<std::string>& lines)
+{
+    std::printf(
+        "%s: %llu inputs run; fast path (or special case) decided %llu, slow path %llu; all %llu slow-path inputs "
+        "checked "
+        "with MPFR: %llu wrong, %llu undecided; inputs taken for special cases wrongly: %llu\n",
+        name, static_cast<unsigned long long>(tally.inputs),
+        static_cast<unsigned long long>(tally.inputs - tally.slowPath), static_cast<unsigned long long>(tally.slowPath),
+        static_cast<unsigned long long>(v.slowChecked), static_cast<unsigned long long>(v.oursWrong),
+        static_cast<unsigned long long>(v.slowUndecided), static_cast<unsigned long long>(v.fastMismatches));
+    if (tally.batchInputs != 0) {
+        std::printf("  batch results (SSE2%s) compared with the function: %llu, apart: %llu\n",
+                    MachineSimdLevel() == SimdLevel::Avx ? " and AVX" : "",
+                    static_cast<unsigned long long>(tally.batchInputs),
+                    static_cast<unsigned long long>(tally.batchApart));
+    }
+    if (!hardest.empty()) {
+        std::printf("  smallest margin among slow-path inputs: 2^%.1f ulp of a double (%s %s)\n", hardest[0].margin,
+                    singleResult ? "x =" : "k =", InputText(singleResult, hardest[0].input).c_str());
+    }
+    std::printf("  disagreements with glibc: %llu; MPFR says ours right in %llu, glibc right in %llu\n",
+                static_cast<unsigned long long>(v.disagreements), static_cast<unsigned long long>(v.oursRight),
+                static_cast<unsigned long long>(v.glibcRight));
+    for (const std::string& line : lines) {
+        std::fputs(line.c_str(), stdout);
+    }
+    if (v.disagreements > lines.size()) {
+        std::printf("  ... and %llu more, every one of them checked with MPFR as above\n",
+                    static_cast<unsigned long long>(v.disagreements - lines.size()));
+    }
+}
+
 // Checks the findings with MPFR; prints the report; appends data lines.
 // Returns the number of failures (ours wrong, or a path that misbehaved).
 int Report(const char* name, bool singleResult, double divisor, int (*exact)(mpfr_ptr, mpfr_srcptr, mpfr_rnd_t),
@@ -346,19 +409,7 @@ int Report(const char* name, bool singleResult, double divisor, int (*exact)(mpf
             oursRight += oursOk;
             glibcRight += glibcOk;
             const char* verdict = oursOk ? "ours" : (glibcOk ? "GLIBC" : "NEITHER");
-            char line[320];
-            if (singleResult) {
-                std::snprintf(line, sizeof(line),
-                              "  x = 0x%08x (%.9g): ours 0x%08x, glibc 0x%08x; MPFR %.17g rounds to 0x%08x: %s "
-                              "right\n",
-                              finding.input, x, static_cast<uint32_t>(finding.ours),
-                              static_cast<uint32_t>(finding.glibc), mpfr_get_d(wide, MPFR_RNDN),
-                              static_cast<uint32_t>(expected), verdict);
-            } else {
-                std::snprintf(line, sizeof(line), "  k = %d (x = %a): ours %a, glibc %a; MPFR rounds to %a: %s right\n",
-                              static_cast<int32_t>(finding.input), x, DoubleFromBits(finding.ours),
-                              DoubleFromBits(finding.glibc), DoubleFromBits(expected), verdict);
-            }
+            const std::string line = DescribeDisagreement(singleResult, finding, x, wide, expected, verdict);
             if (lines.size() < disagreementsPrinted) {
                 lines.push_back(line);
             }
@@ -371,33 +422,9 @@ int Report(const char* name, bool singleResult, double divisor, int (*exact)(mpf
     mpfr_clear(wide);
     std::sort(hardest.begin(), hardest.end(), [](const Hard& a, const Hard& b) { return a.margin < b.margin; });
     const uint64_t failures = oursWrong + slowUndecided + fastMismatches + tally.batchApart;
-    std::printf(
-        "%s: %llu inputs run; fast path (or special case) decided %llu, slow path %llu; all %llu slow-path inputs checked "
-        "with MPFR: %llu wrong, %llu undecided; inputs taken for special cases wrongly: %llu\n",
-        name, static_cast<unsigned long long>(tally.inputs),
-        static_cast<unsigned long long>(tally.inputs - tally.slowPath), static_cast<unsigned long long>(tally.slowPath),
-        static_cast<unsigned long long>(slowChecked), static_cast<unsigned long long>(oursWrong),
-        static_cast<unsigned long long>(slowUndecided), static_cast<unsigned long long>(fastMismatches));
-    if (tally.batchInputs != 0) {
-        std::printf("  batch results (SSE2%s) compared with the function: %llu, apart: %llu\n",
-                    MachineSimdLevel() == SimdLevel::Avx ? " and AVX" : "",
-                    static_cast<unsigned long long>(tally.batchInputs),
-                    static_cast<unsigned long long>(tally.batchApart));
-    }
-    if (!hardest.empty()) {
-        std::printf("  smallest margin among slow-path inputs: 2^%.1f ulp of a double (%s %s)\n", hardest[0].margin,
-                    singleResult ? "x =" : "k =", InputText(singleResult, hardest[0].input).c_str());
-    }
-    std::printf("  disagreements with glibc: %llu; MPFR says ours right in %llu, glibc right in %llu\n",
-                static_cast<unsigned long long>(disagreements), static_cast<unsigned long long>(oursRight),
-                static_cast<unsigned long long>(glibcRight));
-    for (const std::string& line : lines) {
-        std::fputs(line.c_str(), stdout);
-    }
-    if (disagreements > lines.size()) {
-        std::printf("  ... and %llu more, every one of them checked with MPFR as above\n",
-                    static_cast<unsigned long long>(disagreements - lines.size()));
-    }
+    const Verdicts verdicts = {slowChecked,   oursWrong, slowUndecided, fastMismatches,
+                               disagreements, oursRight, glibcRight};
+    PrintFindings(name, singleResult, tally, verdicts, hardest, lines);
     for (size_t n = 0; n < hardest.size() && n < hardestKept; ++n) {
         std::fprintf(cases, "%s %s 0x%llx hard %.1f\n", name, InputText(singleResult, hardest[n].input).c_str(),
                      static_cast<unsigned long long>(hardest[n].expected), hardest[n].margin);
