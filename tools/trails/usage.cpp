@@ -35,8 +35,10 @@
     "        Space pauses, S saves a PNG, Esc quits; SIGTERM ends it quietly,\n"      \
     "        SIGUSR1 prints where it stands\n"                                        \
     "        --frames N quits after N frames and prints the frame rate;\n"            \
-    "        --ticks-per-frame K runs K ticks before each frame instead of 60 a\n"    \
-    "        second; --screenshot saves what the window showed last as a PNG\n"       \
+    "        --ticks-per-frame K (1 to 10000) runs K ticks before each frame\n"       \
+    "        instead of 60 a second (a late frame catches up at most 8 ticks,\n"      \
+    "        paused time is never made up); --screenshot saves what the window\n"     \
+    "        showed last as a PNG\n"                                                 \
     "        options also take one dash (-root, -window-id ID), as XScreenSaver's\n"  \
     "        hacks do; run as chaos-trails, the program is `trails view`\n"
 
