@@ -88,9 +88,6 @@ struct ViewEvents {
     bool sizeChanged = false;
 };
 
-// Without a display rate or --fps: at most this many frames a second.
-const double defaultFramesPerSecond = 60.0;
-
 // One run of the view: the scene, the screen and the schedule, and the loop
 // that ties them together.
 class ViewRun {
@@ -101,7 +98,7 @@ public:
           size_(size),
           oneScene_(oneScene),
           scene_(size.width, size.height),
-          schedule_(ScheduleSettings(settings, screen)),
+          schedule_(ViewScheduleSettings(settings, screen.RefreshRate())),
           battery_(settings.pauseOnBattery),
           rasterize_(screen.NeedsRasterizedFrames())
     {
@@ -158,18 +155,6 @@ public:
     }
 
 private:
-    static HostScheduleSettings ScheduleSettings(const ViewSettings& settings, const ViewScreen& screen)
-    {
-        HostScheduleSettings schedule;
-        schedule.ticksPerFrame = settings.ticksPerFrame;
-        schedule.frames = settings.frames;
-        const double displayRate = screen.RefreshRate();
-        schedule.framesPerSecond = settings.fps != 0   ? settings.fps
-                                   : displayRate > 0.0 ? displayRate
-                                                       : defaultFramesPerSecond;
-        return schedule;
-    }
-
     // Without --seed every set-up takes the calendar time, as SetupPlugin does.
     uint32_t SeedNow() const
     {

@@ -57,6 +57,15 @@ std::string FrameCosts::Report() const
     return text;
 }
 
+HostScheduleSettings ViewScheduleSettings(const ViewSettings& settings, double displayRate)
+{
+    HostScheduleSettings schedule;
+    schedule.ticksPerFrame = settings.ticksPerFrame;
+    schedule.frames = settings.frames;
+    schedule.framesPerSecond = settings.fps != 0 ? settings.fps : displayRate > 0.0 ? displayRate : 60.0;
+    return schedule;
+}
+
 std::string RunSummary(const HostSchedule& schedule, double started, double now)
 {
     const double seconds = now - started;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tools/host_schedule.h"
+#include "tools/trails/view_options.h"
 #include "tools/trails/gl_presenter.h"
 
 // Seconds on the steady clock, as the schedule takes them.
@@ -42,6 +43,10 @@ struct FrameCosts {
     }
     std::string Report() const;
 };
+
+// The view's options as the schedule takes them: --ticks-per-frame, --frames,
+// and --fps, else the display's rate (displayRate, 0 when unknown), else 60.
+HostScheduleSettings ViewScheduleSettings(const ViewSettings& settings, double displayRate);
 
 // "N frames and M ticks in S s (F frames/s), paused P% of the time".
 std::string RunSummary(const HostSchedule& schedule, double started, double now);

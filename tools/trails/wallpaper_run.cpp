@@ -29,8 +29,6 @@ namespace {
 // busy for a moment (its first frames, a slow software renderer) from
 // pausing the scene.
 const double hiddenAfter = 0.5;
-// Without a display rate or --fps: at most this many frames a second.
-const double defaultFramesPerSecond = 60.0;
 // The scene's first rectangle when no output has a size yet.
 const FrameSize fallbackSize{1920, 1080};
 
@@ -41,7 +39,7 @@ public:
           wallpaper_(wallpaper),
           rect_(size),
           scene_(size.width, size.height),
-          schedule_(ScheduleSettings(settings, wallpaper)),
+          schedule_(ViewScheduleSettings(settings, wallpaper.RefreshRate())),
           battery_(settings.pauseOnBattery)
     {
         seed_ = settings.seedGiven ? settings.seed : static_cast<uint32_t>(std::time(nullptr));
@@ -92,18 +90,6 @@ public:
     }
 
 private:
-    static HostScheduleSettings ScheduleSettings(const ViewSettings& settings, const WaylandWallpaper& wallpaper)
-    {
-        HostScheduleSettings schedule;
-        schedule.ticksPerFrame = settings.ticksPerFrame;
-        schedule.frames = settings.frames;
-        const double displayRate = wallpaper.RefreshRate();
-        schedule.framesPerSecond = settings.fps != 0   ? settings.fps
-                                   : displayRate > 0.0 ? displayRate
-                                                       : defaultFramesPerSecond;
-        return schedule;
-    }
-
     // The frames are made for the largest output that can be seen; a new
     // size keeps the scene.
     void FollowSize()
