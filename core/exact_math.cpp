@@ -46,6 +46,7 @@
 
 #include <cstring>
 
+#include "core/bits.h"
 #include "core/exact_math_dd.h"
 #include "core/exact_math_tables.h"
 
@@ -81,34 +82,6 @@ const uint32_t floatExponentBits = 0x7F800000u;
 const uint32_t floatQuietBit = 0x00400000u;
 // What glibc's sin, cos and tan return for an infinity, as a float.
 const uint32_t trigOfInfinityBits = 0xFFC00000u;
-
-uint32_t FloatBits(float x)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &x, sizeof(bits));
-    return bits;
-}
-
-float FloatFromBits(uint32_t bits)
-{
-    float x;
-    std::memcpy(&x, &bits, sizeof(x));
-    return x;
-}
-
-uint64_t DoubleBits(double x)
-{
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof(bits));
-    return bits;
-}
-
-double DoubleFromBits(uint64_t bits)
-{
-    double x;
-    std::memcpy(&x, &bits, sizeof(x));
-    return x;
-}
 
 double AbsDouble(double x) { return DoubleFromBits(DoubleBits(x) & ~(uint64_t{1} << 63)); }
 

@@ -16,31 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "core/bits.h"
 #include "core/exact_math.h"
 #include "core/numeric.h"
+#include "tests/exact_math_cases.h"
 
 namespace {
-
-uint32_t Bits(float x)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &x, sizeof(bits));
-    return bits;
-}
-
-uint64_t Bits(double x)
-{
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof(bits));
-    return bits;
-}
-
-float FloatFromBits(uint32_t bits)
-{
-    float x;
-    std::memcpy(&x, &bits, sizeof(x));
-    return x;
-}
 
 using MpfrFunction = int (*)(mpfr_ptr, mpfr_srcptr, mpfr_rnd_t);
 
@@ -267,48 +248,22 @@ TEST(ExactMathCamera, ExtremeClocksAreCorrectlyRounded)
 // The cases the exhaustive run (tools/math-prove) wrote: every float where
 // glibc disagreed with us, a spread of the camera's, and the inputs nearest
 // a rounding boundary that it found.
-struct RecordedCase {
-    std::string function;
-    std::string input;
-    uint64_t expected;
-    std::string why;
-};
-
-std::vector<RecordedCase> RecordedCases()
-{
-    std::ifstream file(EXACT_MATH_CASES);
-    std::vector<RecordedCase> cases;
-    std::string line;
-    while (std::getline(file, line)) {
-        if (line.empty() || line[0] == '#') {
-            continue;
-        }
-        std::istringstream fields(line);
-        RecordedCase recorded;
-        std::string expected;
-        fields >> recorded.function >> recorded.input >> expected >> recorded.why;
-        recorded.expected = std::stoull(expected, nullptr, 16);
-        cases.push_back(recorded);
-    }
-    return cases;
-}
+std::vector<RecordedCase> RecordedCases() { return ReadRecordedCases(EXACT_MATH_CASES); }
 
 TEST(ExactMathRecordedCases, EveryRecordedCaseGivesTheCorrectlyRoundedValue)
 {
     const std::vector<RecordedCase> cases = RecordedCases();
     ASSERT_GT(cases.size(), 100u);
     for (const RecordedCase& recorded : cases) {
-        if (recorded.function.compare(0, 4, "sin_") == 0 || recorded.function.compare(0, 4, "cos_") == 0) {
-            const int32_t k = static_cast<int32_t>(std::stol(recorded.input));
-            const double x =
-                static_cast<double>(k) / (recorded.function.find("1500") != std::string::npos ? 1500.0 : 1000.0);
+        if (IsCameraCase(recorded)) {
+            const double x = CameraArgument(recorded);
             const double ours = recorded.function[0] == 's' ? SinDouble(x) : CosDouble(x);
             EXPECT_EQ(recorded.expected, Bits(ours))
-                << recorded.function << " k = " << k << " (" << recorded.why << ")";
+                << recorded.function << " k = " << recorded.input << " (" << recorded.why << ")";
             EXPECT_EQ(recorded.expected, Bits(recorded.function[0] == 's' ? Exact(mpfr_sin, x) : Exact(mpfr_cos, x)));
         } else {
             const FloatFunction& function = FunctionNamed(recorded.function);
-            const float x = FloatFromBits(static_cast<uint32_t>(std::stoul(recorded.input, nullptr, 16)));
+            const float x = FloatArgument(recorded);
             EXPECT_EQ(recorded.expected, Bits(function.ours(x)))
                 << recorded.function << "(" << recorded.input << ") (" << recorded.why << ")";
             EXPECT_EQ(recorded.expected, Bits(ExactSingle(function.exact, x))) << recorded.function << recorded.input;
@@ -322,11 +277,11 @@ TEST(ExactMathRecordedCases, FastPathsLeaveTheHardestCasesToTheSlowPath)
 {
     int hard = 0;
     for (const RecordedCase& recorded : RecordedCases()) {
-        if (recorded.why != "hard" || recorded.function.find('_') != std::string::npos) {
+        if (recorded.why != "hard" || IsCameraCase(recorded)) {
             continue;
         }
         const FloatFunction& function = FunctionNamed(recorded.function);
-        const float x = FloatFromBits(static_cast<uint32_t>(std::stoul(recorded.input, nullptr, 16)));
+        const float x = FloatArgument(recorded);
         float fast;
         EXPECT_FALSE(function.fast(x, &fast)) << recorded.function << "(" << recorded.input << ")";
         float slow = 0.0f;

@@ -10,59 +10,13 @@
 // Exit status: 0 all match, 1 a mismatch (printed), 2 no cases read.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 #include <vector>
 
+#include "core/bits.h"
 #include "core/exact_math.h"
+#include "tests/exact_math_cases.h"
 
 namespace {
-
-uint32_t Bits(float x)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &x, sizeof(bits));
-    return bits;
-}
-
-uint64_t Bits(double x)
-{
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof(bits));
-    return bits;
-}
-
-float FloatFromBits(uint32_t bits)
-{
-    float x;
-    std::memcpy(&x, &bits, sizeof(x));
-    return x;
-}
-
-// The result of one recorded line's function, as bits.
-bool Compute(const std::string& function, const std::string& input, uint64_t* bits)
-{
-    if (function == "sin_k_1000" || function == "cos_k_1000" || function == "sin_k_1500") {
-        const int32_t k = static_cast<int32_t>(std::strtol(input.c_str(), nullptr, 10));
-        const double x = static_cast<double>(k) / (function == "sin_k_1500" ? 1500.0 : 1000.0);
-        *bits = Bits(function[0] == 's' ? SinDouble(x) : CosDouble(x));
-        return true;
-    }
-    const float x = FloatFromBits(static_cast<uint32_t>(std::strtoul(input.c_str(), nullptr, 16)));
-    if (function == "sin") {
-        *bits = Bits(SinSingle(x));
-    } else if (function == "cos") {
-        *bits = Bits(CosSingle(x));
-    } else if (function == "tan") {
-        *bits = Bits(TanSingle(x));
-    } else if (function == "atan") {
-        *bits = Bits(AtanSingle(x));
-    } else {
-        return false;
-    }
-    return true;
-}
 
 int CheckBatches(SimdLevel level)
 {
@@ -94,39 +48,20 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: exact_math_cases_check CASES-FILE\n");
         return 2;
     }
-    FILE* file = std::fopen(argv[1], "r");
-    if (file == nullptr) {
-        std::fprintf(stderr, "cannot read %s\n", argv[1]);
-        return 2;
-    }
-    char line[512];
-    int cases = 0;
     int wrong = 0;
-    while (std::fgets(line, sizeof(line), file) != nullptr) {
-        if (line[0] == '#' || line[0] == '\n') {
-            continue;
-        }
-        char function[32];
-        char input[32];
-        char expected[32];
-        if (std::sscanf(line, "%31s %31s %31s", function, input, expected) != 3) {
-            continue;
-        }
+    const std::vector<RecordedCase> cases = ReadRecordedCases(argv[1]);
+    for (const RecordedCase& recorded : cases) {
         uint64_t bits = 0;
-        if (!Compute(function, input, &bits)) {
-            std::printf("unknown function in: %s", line);
+        if (!OurBits(recorded, &bits)) {
+            std::printf("unknown function %s\n", recorded.function.c_str());
             ++wrong;
-            continue;
-        }
-        ++cases;
-        if (bits != std::strtoull(expected, nullptr, 16)) {
-            std::printf("%s %s: got 0x%llx, recorded %s\n", function, input, static_cast<unsigned long long>(bits),
-                        expected);
+        } else if (bits != recorded.expected) {
+            std::printf("%s %s: got 0x%llx, recorded 0x%llx\n", recorded.function.c_str(), recorded.input.c_str(),
+                        static_cast<unsigned long long>(bits), static_cast<unsigned long long>(recorded.expected));
             ++wrong;
         }
     }
-    std::fclose(file);
-    if (cases == 0) {
+    if (cases.empty()) {
         std::printf("no cases read from %s\n", argv[1]);
         return 2;
     }
@@ -134,6 +69,7 @@ int main(int argc, char** argv)
     if (MachineSimdLevel() == SimdLevel::Avx) {
         apart += CheckBatches(SimdLevel::Avx);
     }
-    std::printf("%d recorded cases, %d wrong; batches apart from the scalar functions: %d\n", cases, wrong, apart);
+    std::printf("%d recorded cases, %d wrong; batches apart from the scalar functions: %d\n",
+                static_cast<int>(cases.size()), wrong, apart);
     return wrong == 0 && apart == 0 ? 0 : 1;
 }

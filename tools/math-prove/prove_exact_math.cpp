@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/bits.h"
 #include "core/exact_math.h"
 
 namespace {
@@ -42,27 +43,6 @@ const int threadCount = 2;
 const size_t hardestKept = 40;
 const size_t disagreementsPrinted = 12;
 const uint64_t disagreementsKept = 200;
-
-uint32_t FloatBits(float x)
-{
-    uint32_t bits;
-    std::memcpy(&bits, &x, sizeof(bits));
-    return bits;
-}
-
-float FloatFromBits(uint32_t bits)
-{
-    float x;
-    std::memcpy(&x, &bits, sizeof(x));
-    return x;
-}
-
-uint64_t DoubleBits(double x)
-{
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof(bits));
-    return bits;
-}
 
 // glibc's functions through volatile pointers, so that nothing is folded or
 // merged into sincos.
@@ -279,13 +259,6 @@ struct Hard {
     uint32_t input;
     uint64_t expected;
 };
-
-double DoubleFromBits(uint64_t bits)
-{
-    double x;
-    std::memcpy(&x, &bits, sizeof(x));
-    return x;
-}
 
 // The input as the data file writes it: float bits, or k.
 std::string InputText(bool singleResult, uint32_t input)
