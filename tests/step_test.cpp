@@ -131,30 +131,28 @@ TEST_F(StepTest, LastLifeRespawnsInMidGridWithoutSplatting)
     EXPECT_TRUE(GridUntouched());
 }
 
-TEST_F(StepTest, InsideTestBoundsAreStrict)
-{
-    const float edges[][2] = {{10.0f, 600.0f}, {1910.0f, 600.0f}, {960.0f, 10.0f}, {960.0f, 1190.0f}};
-    for (const auto& edge : edges) {
-        Particle p = ParticleAt(0.0f, 0.0f, edge[0], edge[1], 0);
-        EXPECT_TRUE(StepRespawns(&p)) << edge[0] << "," << edge[1];
-    }
-    EXPECT_TRUE(GridUntouched());
-    const float inside[][2] = {{10.5f, 600.0f}, {1909.5f, 600.0f}, {960.0f, 10.5f}, {960.0f, 1189.5f}};
-    for (const auto& point : inside) {
-        Particle p = ParticleAt(0.0f, 0.0f, point[0], point[1], 0);
-        EXPECT_FALSE(StepRespawns(&p)) << point[0] << "," << point[1];
-    }
-}
-
-TEST_F(StepTest, PositionThatIsNotANumberRespawns)
+// A particle respawns instead of splatting when its grid position is not
+// strictly inside 10 .. width - 10 by 10 .. height - 10, or not a number; a
+// respawn touches no cell.
+TEST_F(StepTest, PositionsOnOrOutsideTheBoundsOrNotANumberRespawn)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    Particle p = ParticleAt(nan, 0.0f, 500.0f, 500.0f, 0);
-    EXPECT_TRUE(StepRespawns(&p));
-    EXPECT_FALSE(std::isnan(p.mapX));
-    Particle q = ParticleAt(0.0f, 0.0f, 500.0f, nan, 0);
-    EXPECT_TRUE(StepRespawns(&q));
-    EXPECT_TRUE(GridUntouched());
+    const struct {
+        float mapX, x, y;
+        bool respawns;
+    } positions[] = {
+        {0.0f, 10.0f, 600.0f, true},    {0.0f, 1910.0f, 600.0f, true},  {0.0f, 960.0f, 10.0f, true},
+        {0.0f, 960.0f, 1190.0f, true},  {nan, 500.0f, 500.0f, true},    {0.0f, 500.0f, nan, true},
+        {0.0f, 10.5f, 600.0f, false},   {0.0f, 1909.5f, 600.0f, false}, {0.0f, 960.0f, 10.5f, false},
+        {0.0f, 960.0f, 1189.5f, false},
+    };
+    for (const auto& position : positions) {
+        Particle p = ParticleAt(position.mapX, 0.0f, position.x, position.y, 0);
+        EXPECT_EQ(position.respawns, StepRespawns(&p)) << position.mapX << " " << position.x << "," << position.y;
+        EXPECT_FALSE(std::isnan(p.mapX));
+        if (position.respawns)
+            EXPECT_TRUE(GridUntouched());
+    }
 }
 
 TEST_F(StepTest, RespawnKeepsOffsetsAndScaleOfTheParticle)
