@@ -212,19 +212,6 @@ TEST(SoftwareDeviceFailures, FailedStateCallsChangeNothing)
         EXPECT_TRUE(calls[i].failed) << calls[i].Describe();
 }
 
-TEST(SoftwareDeviceFailures, ReferenceCountingIsNotSubjectToFailures)
-{
-    SoftwareDevice device(8, 8);
-    IDirect3DTexture9* texture = MakeSolidTexture(device, 0u);
-    device.FailAllCalls(true);
-    device.FailCall(CallKind::Release);
-    EXPECT_EQ(texture->AddRef(), 2u);
-    EXPECT_EQ(texture->Release(), 1u);
-    EXPECT_EQ(texture->Release(), 0u);
-    EXPECT_EQ(device.LiveObjectCount(), 0);
-    EXPECT_EQ(device.OverReleaseCount(), 0);
-}
-
 // ---------------------------------------------------------------------------
 // What the device does not implement is refused, recorded, and changes
 // nothing: a caller never takes for drawn what the picture would ignore.

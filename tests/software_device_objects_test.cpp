@@ -17,12 +17,15 @@ using namespace device_test;
 // ---------------------------------------------------------------------------
 // Reference counting
 
+// Injected failures do not apply to reference counting.
 TEST(SoftwareDeviceReferences, AddRefAndReleaseReturnTheNewCount)
 {
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0u);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0));
     EXPECT_EQ(device.LiveObjectCount(), 2);
+    device.FailAllCalls(true);
+    device.FailCall(CallKind::Release);
     EXPECT_EQ(texture->AddRef(), 2u);
     EXPECT_EQ(texture->Release(), 1u);
     EXPECT_EQ(texture->Release(), 0u);
