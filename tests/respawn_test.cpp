@@ -80,42 +80,28 @@ TEST_F(RespawnTest, LifeIs2999For32766And3000For32767)
     EXPECT_EQ(3000, p.lifeTicks);
 }
 
-TEST_F(RespawnTest, UniformStartSpansTheWholeGrid)
+// The sixth and seventh draws place the start uniformly over the grid
+// (32767: its far corner), less the pattern's offset; spawn axis 1 starts on
+// the middle row and axis 2 on the middle column instead, the draws taken all
+// the same. Other axis values keep the uniform start.
+TEST_F(RespawnTest, SpawnAxisPicksTheStartLine)
 {
-    Particle p = PlainParticle();
-    p.aspectFactor = 1.0f;
-    RespawnWith(&p, {0, 0, 0, 0, 0, 32767, 32767}, 0.0f, 0.0f, 100.0f);
-    EXPECT_FLOAT_BITS(19.2f, p.mapX);
-    EXPECT_FLOAT_BITS(12.0f, p.mapY);
-}
-
-TEST_F(RespawnTest, SpawnAxisOneStartsOnTheMiddleRowAndStillDraws)
-{
-    Particle p = PlainParticle();
-    p.spawnAxis = 1;
-    EXPECT_EQ(10u, RespawnWith(&p, {0, 0, 0, 0, 0, 12345, 23456}, 0.0f, -2.0f, 100.0f));
-    EXPECT_FLOAT_BITS(8.0f, p.mapY);
-    // The column keeps its uniform draw.
-    EXPECT_GT(p.mapX, 0.0f);
-}
-
-TEST_F(RespawnTest, SpawnAxisTwoStartsOnTheMiddleColumn)
-{
-    Particle p = PlainParticle();
-    p.spawnAxis = 2;
-    p.aspectFactor = 1.0f;
-    RespawnWith(&p, {0, 0, 0, 0, 0, 32767, 32767}, 1.5f, 0.0f, 100.0f);
-    EXPECT_FLOAT_BITS(8.1f, p.mapX);  // 960 cells at 100 a unit, less the offset
-    EXPECT_FLOAT_BITS(12.0f, p.mapY);
-}
-
-TEST_F(RespawnTest, OtherSpawnAxisValuesKeepTheUniformStart)
-{
-    Particle p = PlainParticle();
-    p.spawnAxis = 7;
-    RespawnWith(&p, {0, 0, 0, 0, 0, 32767, 32767}, 0.0f, 0.0f, 100.0f);
-    EXPECT_FLOAT_BITS(19.2f, p.mapX);
-    EXPECT_FLOAT_BITS(12.0f, p.mapY);
+    const struct {
+        int32_t axis;
+        float offsetX, offsetY, mapX, mapY;
+    } starts[] = {
+        {0, 0.0f, 0.0f, 19.2f, 12.0f},
+        {7, 0.0f, 0.0f, 19.2f, 12.0f},
+        {1, 0.0f, -2.0f, 19.2f, 8.0f},
+        {2, 1.5f, 0.0f, 8.1f, 12.0f},
+    };
+    for (const auto& start : starts) {
+        Particle p = PlainParticle();
+        p.spawnAxis = start.axis;
+        EXPECT_EQ(10u, RespawnWith(&p, {0, 0, 0, 0, 0, 32767, 32767}, start.offsetX, start.offsetY, 100.0f));
+        EXPECT_FLOAT_BITS(start.mapX, p.mapX);
+        EXPECT_FLOAT_BITS(start.mapY, p.mapY);
+    }
 }
 
 TEST_F(RespawnTest, SmallestBlobKernelHas95NonZeroCells)

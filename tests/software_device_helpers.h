@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "core/matrices.h"
 #include "platform/software_device.h"
 
 namespace device_test {
@@ -37,17 +37,13 @@ inline D3DMATRIX Translation(float x, float y, float z)
     return m;
 }
 
-// Left-handed perspective from the vertical field of view, as Direct3D's
-// helper library builds it.
+// The left-handed perspective the plug-in's frames set.
 inline D3DMATRIX PerspectiveFovLH(float fovy, float aspect, float zn, float zf)
 {
-    D3DMATRIX m = {};
-    float yScale = 1.0f / std::tan(fovy / 2.0f);
-    m._11 = yScale / aspect;
-    m._22 = yScale;
-    m._33 = zf / (zf - zn);
-    m._34 = 1.0f;
-    m._43 = -zn * zf / (zf - zn);
+    Matrix4x4 perspective;
+    D3DXMatrixPerspectiveFovLH(&perspective, fovy, aspect, zn, zf);
+    D3DMATRIX m;
+    std::memcpy(&m, &perspective, sizeof(m));
     return m;
 }
 

@@ -17,12 +17,15 @@ using namespace device_test;
 // ---------------------------------------------------------------------------
 // Reference counting
 
+// Injected failures do not apply to reference counting.
 TEST(SoftwareDeviceReferences, AddRefAndReleaseReturnTheNewCount)
 {
     SoftwareDevice device(8, 8);
     IDirect3DTexture9* texture = MakeSolidTexture(device, 0u);
     IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0));
     EXPECT_EQ(device.LiveObjectCount(), 2);
+    device.FailAllCalls(true);
+    device.FailCall(CallKind::Release);
     EXPECT_EQ(texture->AddRef(), 2u);
     EXPECT_EQ(texture->Release(), 1u);
     EXPECT_EQ(texture->Release(), 0u);
@@ -153,6 +156,8 @@ TEST(SoftwareDeviceLocks, PitchIsLargerThanARowAndAddressesRows)
     EXPECT_EQ(texels, reused);
 }
 
+// A lock of another level, a second lock, an unlock of what is not locked,
+// and any lock of a static default-pool texture fail.
 TEST(SoftwareDeviceLocks, InvalidLocksFail)
 {
     SoftwareDevice device(8, 8);
@@ -167,15 +172,9 @@ TEST(SoftwareDeviceLocks, InvalidLocksFail)
     EXPECT_EQ(texture->UnlockRect(1), D3DERR_INVALIDCALL);
     EXPECT_EQ(texture->UnlockRect(0), S_OK);
     EXPECT_EQ(texture->UnlockRect(0), D3DERR_INVALIDCALL);
-}
-
-TEST(SoftwareDeviceLocks, StaticDefaultPoolTextureCannotBeLocked)
-{
-    SoftwareDevice device(8, 8);
-    IDirect3DTexture9* texture = nullptr;
-    ASSERT_EQ(device.CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &texture, nullptr), S_OK);
-    D3DLOCKED_RECT locked = {};
-    EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3DERR_INVALIDCALL);
+    IDirect3DTexture9* fixed = nullptr;
+    ASSERT_EQ(device.CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &fixed, nullptr), S_OK);
+    EXPECT_EQ(fixed->LockRect(0, &locked, nullptr, 0), D3DERR_INVALIDCALL);
 }
 
 TEST(SoftwareDeviceLocks, DiscardLockFillsASentinelThatChangesPerLock)

@@ -52,16 +52,6 @@ TEST(SoftwareDeviceClear, ClearSetsColourAndDepth)
     EXPECT_EQ(device.Depth(3, 3), 1.0f);
 }
 
-TEST_F(SoftwareDeviceFrame, TexturedQuadCoveringTheViewportShowsTheTexture)
-{
-    IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFF40C080u);
-    IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFFFFFFFFu));
-    DrawQuad(device, buffer, texture);
-    EXPECT_EQ(device.Pixel(32, 24), 0xFF40C080u);
-    EXPECT_EQ(device.Pixel(0, 0), 0xFF40C080u);
-    EXPECT_EQ(device.Pixel(63, 47), 0xFF40C080u);
-}
-
 TEST_F(SoftwareDeviceFrame, TextureUpperLeftTexelAppearsUpperLeft)
 {
     // 2 x 2 texels: red, green over blue, white; v = 0 is the top row.
@@ -72,60 +62,46 @@ TEST_F(SoftwareDeviceFrame, TextureUpperLeftTexelAppearsUpperLeft)
     EXPECT_EQ(device.Pixel(53, 10), 0xFF00FF00u);
     EXPECT_EQ(device.Pixel(10, 37), 0xFF0000FFu);
     EXPECT_EQ(device.Pixel(53, 37), 0xFFFFFFFFu);
+    // The quad reaches the viewport's corners.
+    EXPECT_EQ(device.Pixel(0, 0), 0xFFFF0000u);
+    EXPECT_EQ(device.Pixel(63, 47), 0xFFFFFFFFu);
 }
 
-TEST_F(SoftwareDeviceFrame, DiffuseColourModulatesTheTexel)
+// One quad over the whole viewport: the texel modulated by the diffuse
+// colour (the texel's alpha kept), the diffuse colour alone without a
+// texture, black with lighting left on, and with the plug-in's blend the
+// texel over the background by its alpha.
+TEST(SoftwareDeviceShading, QuadColourComesFromTexelDiffuseLightingAndBlend)
 {
-    IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFFFF8040u);
-    IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0x00808080u));
-    DrawQuad(device, buffer, texture);
-    uint32_t pixel = device.Pixel(32, 24);
-    EXPECT_EQ(Red(pixel), 128);
-    EXPECT_EQ(Green(pixel), 64);
-    EXPECT_EQ(Blue(pixel), 32);
-    EXPECT_EQ(Alpha(pixel), 255);  // the texel's alpha, not the diffuse alpha 0
-}
-
-TEST_F(SoftwareDeviceFrame, WithoutTextureTheDiffuseColourIsDrawn)
-{
-    IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFF336699u));
-    DrawQuad(device, buffer, nullptr);
-    EXPECT_EQ(device.Pixel(32, 24), 0xFF336699u);
-}
-
-TEST_F(SoftwareDeviceFrame, LightingLeftOnDrawsBlack)
-{
-    device.SetRenderState(D3DRS_LIGHTING, TRUE);
-    IDirect3DTexture9* texture = MakeSolidTexture(device, 0xFFFFFFFFu);
-    IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0xFFFFFFFFu));
-    device.Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF808080u, 1.0f, 0);
-    DrawQuad(device, buffer, texture);
-    EXPECT_EQ(device.Pixel(32, 24), 0xFF000000u);
-}
-
-TEST_F(SoftwareDeviceFrame, HalfTransparentTexelBlendsOverTheBackground)
-{
-    BlendBySourceAlpha(device);
-    device.Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FFu, 1.0f, 0);
-    IDirect3DTexture9* texture = MakeSolidTexture(device, 0x80FF0000u);
-    IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0x00FFFFFFu));
-    DrawQuad(device, buffer, texture);
-    uint32_t pixel = device.Pixel(32, 24);
-    // 128/255 of red over 127/255 of blue.
-    EXPECT_EQ(Red(pixel), 128);
-    EXPECT_EQ(Green(pixel), 0);
-    EXPECT_EQ(Blue(pixel), 127);
-}
-
-TEST_F(SoftwareDeviceFrame, TransparentTexelsLeaveTheBackground)
-{
-    BlendBySourceAlpha(device);
-    device.Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF336699u, 1.0f, 0);
-    IDirect3DTexture9* texture = MakeSolidTexture(device, 0x00FFFFFFu);
-    IDirect3DVertexBuffer9* buffer = MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, 0x00FFFFFFu));
-    DrawQuad(device, buffer, texture);
-    EXPECT_EQ(device.Pixel(32, 24) & 0x00FFFFFFu, 0x00336699u);
-    EXPECT_EQ(device.Pixel(0, 0) & 0x00FFFFFFu, 0x00336699u);
+    const struct {
+        const char* what;
+        bool textured;
+        uint32_t texel, diffuse;
+        bool lighting, blend;
+        uint32_t background, expected;
+    } cases[] = {
+        {"texel", true, 0xFF40C080u, 0xFFFFFFFFu, false, false, 0xFF000000u, 0xFF40C080u},
+        {"modulated", true, 0xFFFF8040u, 0x00808080u, false, false, 0xFF000000u, 0xFF804020u},
+        {"untextured", false, 0, 0xFF336699u, false, false, 0xFF000000u, 0xFF336699u},
+        {"lit", true, 0xFFFFFFFFu, 0xFFFFFFFFu, true, false, 0xFF808080u, 0xFF000000u},
+        // 128/255 of red over 127/255 of blue.
+        {"half transparent", true, 0x80FF0000u, 0x00FFFFFFu, false, true, 0xFF0000FFu, 0xFF80007Fu},
+        {"transparent", true, 0x00FFFFFFu, 0x00FFFFFFu, false, true, 0xFF336699u, 0xFF336699u},
+    };
+    for (const auto& c : cases) {
+        SoftwareDevice device(64, 48);
+        PrepareDrawing(device);
+        device.SetRenderState(D3DRS_LIGHTING, c.lighting ? TRUE : FALSE);
+        if (c.blend)
+            BlendBySourceAlpha(device);
+        device.BeginScene();
+        device.Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, c.background, 1.0f, 0);
+        IDirect3DTexture9* texture = c.textured ? MakeSolidTexture(device, c.texel) : nullptr;
+        DrawQuad(device, MakeBuffer(device, RectangleStrip(-1, 1, 1, -1, 0, c.diffuse)), texture);
+        const uint32_t colourBits = c.blend ? 0x00FFFFFFu : 0xFFFFFFFFu;  // blending leaves alpha to the target
+        EXPECT_EQ(c.expected & colourBits, device.Pixel(32, 24) & colourBits) << c.what << std::hex;
+        EXPECT_EQ(c.expected & colourBits, device.Pixel(0, 0) & colourBits) << c.what << std::hex;
+    }
 }
 
 TEST_F(SoftwareDeviceFrame, TrianglesSharingAnEdgeCoverEveryPixelExactlyOnce)

@@ -132,30 +132,4 @@ TEST_F(TickTest, EveryParticleIsSteppedInListOrder)
     ExpectSameSimulation(*reference, scene, "one tick");
 }
 
-TEST_F(TickTest, LongRunKeepsTheSceneWithinItsBounds)
-{
-    SetupScene(nullptr, 0, 0, 1920, 1200, 2024);
-    for (int tick = 0; tick < 3200; ++tick)
-        UpdateScene();
-    for (uint32_t n = 0; n < scene.particles.count; ++n) {
-        const Particle& p = scene.particles.records[n];
-        ASSERT_GE(p.lifeTicks, 0);
-        ASSERT_LE(p.lifeTicks, 3000);
-        ASSERT_GE(p.pixelX, 0);
-        ASSERT_LT(p.pixelX, 1920);
-        ASSERT_GE(p.pixelY, 0);
-        ASSERT_LT(p.pixelY, 1200);
-    }
-    int lit = 0;
-    for (const GridCell& cell : scene.AccumulationGrid) {
-        ASSERT_GE(cell.red, 0.0f);
-        ASSERT_LE(cell.red, 255.0f);
-        ASSERT_LE(cell.green, 255.0f);
-        ASSERT_LE(cell.blue, 255.0f);
-        if (cell.red > 0.0f)
-            ++lit;
-    }
-    EXPECT_GT(lit, 10000);
-}
-
 }  // namespace
