@@ -7,7 +7,10 @@
 #include <xmmintrin.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "tests/e2e/e2e_check.h"
 #include "tools/host_contract.h"
@@ -55,14 +58,14 @@ _MeasureArgumentBytes:
 
 namespace {
 
-// What the entry point at the ordinal must remove, by the contract.
-uint32_t ArgumentBytes(WORD ordinal)
+// The entry point at the ordinal, by the contract.
+const host::EntryPoint& EntryPointAt(WORD ordinal)
 {
     for (const host::EntryPoint& entry : host::entryPoints) {
         if (entry.ordinal == ordinal)
-            return entry.argumentBytes;
+            return entry;
     }
-    return 0xFFFFFFFF;
+    std::abort();
 }
 
 const void* ByOrdinal(HMODULE module, WORD ordinal)
@@ -133,19 +136,10 @@ uint32_t Measure(HMODULE module, WORD ordinal, const uint32_t* args, uint32_t co
 // argument count of ConfigPlugin is measured on a real showing.
 DWORD WINAPI CloseSettingsDialog(LPVOID)
 {
-    for (int attempt = 0; attempt < 3000; ++attempt) {
-        HWND dialog = nullptr;
-        while ((dialog = FindWindowExA(nullptr, dialog, "#32770", "Settings")) != nullptr) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(dialog, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(dialog)) {
-                PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-                return 0;
-            }
-        }
-        Sleep(20);
-    }
-    return 1;
+    HWND dialog = e2e::WaitForOwnWindow("#32770", "Settings", 60000);
+    if (dialog != nullptr)
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return dialog == nullptr;
 }
 
 void CheckArgumentBytes(HMODULE module, e2e::CaseRunner& runner)
@@ -167,57 +161,43 @@ void CheckArgumentBytes(HMODULE module, e2e::CaseRunner& runner)
         E2E_CHECK_EQ_INT(MeasureArgumentBytes(labs, labsArgs, 1, &result), 0, "labs (cdecl) removes");
         E2E_CHECK_EQ_INT(result, 5, "labs(-5)");
     });
-    // Arguments that are safe to pass: a null device is drawn on by nobody.
-    runner.Run("QueryDefaultSettings removes 8 bytes", [&] {
-        const uint32_t args[] = {3, 99};
-        uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 1, args, 2, &result), ArgumentBytes(1), "bytes removed");
-        E2E_CHECK_EQ_INT(result, 30, "its result through the thunk");
-    });
-    runner.Run("SetupPlugin removes 28 bytes", [&] {
-        const uint32_t args[] = {0, 0, 0, 1920, 1200, 0x11111111, 0x22222222};
-        uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 3, args, 7, &result), ArgumentBytes(3), "bytes removed");
-        E2E_CHECK_EQ_INT(result, 1, "its result");
-    });
-    runner.Run("UpdateScene removes nothing", [&] {
-        uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 5, nullptr, 0, &result), ArgumentBytes(5), "bytes removed");
-    });
-    runner.Run("RenderSceneOnScreen removes 44 bytes", [&] {
-        const uint32_t args[] = {0x12345678, 0, 0, 0, 1920, 1200, 1, 2, 3, 4, 5};
-        uint32_t result = 0xFFFFFFFF;
-        E2E_CHECK_EQ_INT(Measure(module, 6, args, 11, &result), ArgumentBytes(6), "bytes removed");
-        E2E_CHECK_EQ_INT(result, 0, "its result");
-    });
-    runner.Run("FreePlugin removes 12 bytes", [&] {
-        const uint32_t args[] = {7, 8, 9};
-        uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 2, args, 3, &result), ArgumentBytes(2), "bytes removed");
-    });
-    runner.Run("NotificationProcedure removes 8 bytes", [&] {
-        const uint32_t args[] = {0xDEADBEEF, 0xFEEDFACE};
-        uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 4, args, 2, &result), ArgumentBytes(4), "bytes removed");
-    });
-    runner.Run("SetupPluginPerScreen removes 28 bytes", [&] {
-        const uint32_t args[] = {1, 2, 3, 4, 5, 6, 7};
-        uint32_t result = 0xFFFFFFFF;
-        E2E_CHECK_EQ_INT(Measure(module, 10, args, 7, &result), ArgumentBytes(10), "bytes removed");
-        E2E_CHECK_EQ_INT(result, 0, "its result");
-    });
-    runner.Run("ConfigPlugin removes 4 bytes", [&] {
-        HANDLE closer = CreateThread(nullptr, 0, CloseSettingsDialog, nullptr, 0, nullptr);
-        const uint32_t args[] = {0};
-        uint32_t result = 0xFFFFFFFF;
-        E2E_CHECK_EQ_INT(Measure(module, 11, args, 1, &result), ArgumentBytes(11), "bytes removed");
-        E2E_CHECK_EQ_INT(result, 0, "its result when left with Cancel");
-        WaitForSingleObject(closer, 60000);
-        DWORD closerExit = 1;
-        GetExitCodeThread(closer, &closerExit);
-        E2E_CHECK(closerExit == 0, "the dialog never showed");
-        CloseHandle(closer);
-    });
+    // Arguments that are safe to pass: a null device is drawn on by nobody,
+    // and ConfigPlugin's dialog is left with Cancel. A result of -1 is not
+    // looked at.
+    const struct {
+        WORD ordinal;
+        std::vector<uint32_t> args;
+        int64_t result;
+    } calls[] = {
+        {host::QueryDefaultSettingsOrdinal, {3, 99}, 30},
+        {host::SetupPluginOrdinal, {0, 0, 0, 1920, 1200, 0x11111111, 0x22222222}, 1},
+        {host::UpdateSceneOrdinal, {}, -1},
+        {host::RenderSceneOnScreenOrdinal, {0x12345678, 0, 0, 0, 1920, 1200, 1, 2, 3, 4, 5}, 0},
+        {host::FreePluginOrdinal, {7, 8, 9}, -1},
+        {host::NotificationProcedureOrdinal, {0xDEADBEEF, 0xFEEDFACE}, -1},
+        {host::SetupPluginPerScreenOrdinal, {1, 2, 3, 4, 5, 6, 7}, 0},
+        {host::ConfigPluginOrdinal, {0}, 0},
+    };
+    for (const auto& call : calls) {
+        const host::EntryPoint& entry = EntryPointAt(call.ordinal);
+        const std::string name = std::string(entry.name) + " removes " + std::to_string(entry.argumentBytes) + " bytes";
+        runner.Run(name.c_str(), [&] {
+            const bool dialog = call.ordinal == host::ConfigPluginOrdinal;
+            HANDLE closer = dialog ? CreateThread(nullptr, 0, CloseSettingsDialog, nullptr, 0, nullptr) : nullptr;
+            uint32_t result = 0xFFFFFFFF;
+            const uint32_t removed = Measure(module, call.ordinal, call.args.data(), call.args.size(), &result);
+            E2E_CHECK_EQ_INT(removed, entry.argumentBytes, "bytes removed");
+            if (call.result != -1)
+                E2E_CHECK_EQ_INT(result, call.result, "its result through the thunk");
+            if (dialog) {
+                WaitForSingleObject(closer, 60000);
+                DWORD closerExit = 1;
+                GetExitCodeThread(closer, &closerExit);
+                E2E_CHECK(closerExit == 0, "the dialog never showed");
+                CloseHandle(closer);
+            }
+        });
+    }
 }
 
 // The host's floating-point mode: the x87 control word and the MXCSR control
