@@ -116,25 +116,19 @@ TEST_F(Embedding, XscreensaverWindowWinsOverRoot)
     ExpectCleanEndOnSigterm(view);
 }
 
-TEST_F(Embedding, RootDrawsOnTheRootWindow)
+// --root, and --wallpaper under X11, which is --root so that one command
+// works under both.
+TEST_F(Embedding, RootAndWallpaperUnderX11DrawOnTheRootWindow)
 {
-    Program view({TrailsProgram(), "view", "--root", "--seed", "8", "--ticks-per-frame", "10"});
-    ASSERT_TRUE(view.WaitForOutput("into the root window", 30.0)) << view.Out() << view.Err();
-    EXPECT_NE(std::string::npos, view.Out().find("640x480")) << view.Out();
-    const SceneLook look = WaitForScene(DefaultRootWindow(display_), 0, 0, 640, 480, 30.0);
-    EXPECT_TRUE(LooksLikeTheScene(look)) << look;
-    ExpectCleanEndOnSigterm(view);
-}
-
-// --wallpaper under X11 is --root, so that one command works under both.
-TEST_F(Embedding, WallpaperUnderX11DrawsOnTheRootWindow)
-{
-    Program view({TrailsProgram(), "view", "--wallpaper", "--seed", "8"}, {"WAYLAND_DISPLAY="});
-    ASSERT_TRUE(view.WaitForOutput("(--wallpaper)", 30.0)) << view.Out() << view.Err();
-    EXPECT_NE(std::string::npos, view.Out().find("into the root window")) << view.Out();
-    const SceneLook look = WaitForScene(DefaultRootWindow(display_), 0, 0, 640, 480, 30.0);
-    EXPECT_TRUE(LooksLikeTheScene(look)) << look;
-    ExpectCleanEndOnSigterm(view);
+    for (const char* option : {"--root", "--wallpaper"}) {
+        Program view({TrailsProgram(), "view", option, "--seed", "8", "--ticks-per-frame", "10"}, {"WAYLAND_DISPLAY="});
+        ASSERT_TRUE(view.WaitForOutput(std::string("(") + option + ")", 30.0)) << view.Out() << view.Err();
+        EXPECT_NE(std::string::npos, view.Out().find("into the root window")) << view.Out();
+        EXPECT_NE(std::string::npos, view.Out().find("640x480")) << view.Out();
+        const SceneLook look = WaitForScene(DefaultRootWindow(display_), 0, 0, 640, 480, 30.0);
+        EXPECT_TRUE(LooksLikeTheScene(look)) << option << ": " << look;
+        ExpectCleanEndOnSigterm(view);
+    }
 }
 
 // A window raised over the view's, covering it whole: no frame and no tick
