@@ -1,6 +1,6 @@
-// The export table as a host sees it at run time.
+// The entry points as a host calls them (the export table itself is read by
+// dll-tables-test.sh).
 //
-//   exports_test.exe DLL resolve         names and ordinals agree, 7 to 9 are empty
 //   exports_test.exe DLL argument-bytes  each entry point removes its own arguments
 //   exports_test.exe DLL host-modes      each entry point gives the host its floating-point mode back
 #include <windows.h>
@@ -68,70 +68,6 @@ const host::EntryPoint& EntryPointAt(WORD ordinal)
     std::abort();
 }
 
-const void* ByOrdinal(HMODULE module, WORD ordinal)
-{
-    return reinterpret_cast<const void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal)));
-}
-
-const void* ByName(HMODULE module, const char* name)
-{
-    return reinterpret_cast<const void*>(GetProcAddress(module, name));
-}
-
-void CheckNamesAndOrdinalsAgree(HMODULE module)
-{
-    const void* seen[host::entryPointCount] = {};
-    int index = 0;
-    // The host's view of the contract: eight entry points at fixed ordinals.
-    for (const host::EntryPoint& entry : host::entryPoints) {
-        const void* byOrdinal = ByOrdinal(module, entry.ordinal);
-        const void* byName = ByName(module, entry.name);
-        E2E_CHECK(byOrdinal != nullptr, "ordinal %u (%s) does not resolve", entry.ordinal, entry.name);
-        E2E_CHECK(byName != nullptr, "%s does not resolve by name", entry.name);
-        E2E_CHECK(byOrdinal == byName, "%s: ordinal %u gives %p, the name %p", entry.name, entry.ordinal, byOrdinal,
-                  byName);
-        // Code of the library itself, not a forwarder into another module.
-        MEMORY_BASIC_INFORMATION region = {};
-        if (byOrdinal != nullptr && VirtualQuery(byOrdinal, &region, sizeof(region)) == sizeof(region)) {
-            E2E_CHECK(region.AllocationBase == module, "%s lies outside the library", entry.name);
-            E2E_CHECK((region.Protect & (PAGE_EXECUTE_READ | PAGE_EXECUTE | PAGE_EXECUTE_READWRITE)) != 0,
-                      "%s is not in executable memory", entry.name);
-        }
-        for (int earlier = 0; earlier < index; ++earlier) {
-            E2E_CHECK(seen[earlier] != byOrdinal, "%s shares its address with another entry point", entry.name);
-        }
-        seen[index++] = byOrdinal;
-    }
-}
-
-void CheckEmptyOrdinals(HMODULE module)
-{
-    for (WORD ordinal : {7, 8, 9, 12, 13}) {
-        E2E_CHECK(ByOrdinal(module, ordinal) == nullptr, "ordinal %u resolves but should be empty", ordinal);
-    }
-}
-
-// Hosts look the names up undecorated; the stdcall decorations must not leak.
-void CheckNoDecoratedNames(HMODULE module)
-{
-    const char* decorated[] = {"_QueryDefaultSettings@8", "QueryDefaultSettings@8", "_SetupPlugin@28",
-                               "SetupPlugin@28",          "_ConfigPlugin@4",        "ConfigPlugin@4",
-                               "_UpdateScene@0",          "UpdateScene@0",          "DllMain@12",
-                               "SettingsDialogProc@16"};
-    for (const char* name : decorated) {
-        E2E_CHECK(ByName(module, name) == nullptr, "%s is exported", name);
-    }
-}
-
-uint32_t Measure(HMODULE module, WORD ordinal, const uint32_t* args, uint32_t count, uint32_t* result)
-{
-    const void* entry = ByOrdinal(module, ordinal);
-    if (!E2E_CHECK(entry != nullptr, "ordinal %u does not resolve", ordinal)) {
-        return 0xFFFFFFFF;
-    }
-    return MeasureArgumentBytes(entry, args, count, result);
-}
-
 // Closes the settings dialog of this process as soon as it shows: the
 // argument count of ConfigPlugin is measured on a real showing.
 DWORD WINAPI CloseSettingsDialog(LPVOID)
@@ -185,7 +121,8 @@ void CheckArgumentBytes(HMODULE module, e2e::CaseRunner& runner)
             const bool dialog = call.ordinal == host::ConfigPluginOrdinal;
             HANDLE closer = dialog ? CreateThread(nullptr, 0, CloseSettingsDialog, nullptr, 0, nullptr) : nullptr;
             uint32_t result = 0xFFFFFFFF;
-            const uint32_t removed = Measure(module, call.ordinal, call.args.data(), call.args.size(), &result);
+            const void* address = e2e::EntryPointByOrdinal<const void*>(module, call.ordinal);
+            const uint32_t removed = MeasureArgumentBytes(address, call.args.data(), call.args.size(), &result);
             E2E_CHECK_EQ_INT(removed, entry.argumentBytes, "bytes removed");
             if (call.result != -1)
                 E2E_CHECK_EQ_INT(result, call.result, "its result through the thunk");
@@ -269,14 +206,10 @@ void CheckHostModes(HMODULE module, e2e::CaseRunner& runner)
 
 int main(int argc, char** argv)
 {
-    e2e::RequireArguments(argc, 3, "exports_test.exe DLL resolve|argument-bytes|host-modes");
+    e2e::RequireArguments(argc, 3, "exports_test.exe DLL argument-bytes|host-modes");
     HMODULE module = e2e::LoadPluginLibrary(argv[1]);
     e2e::CaseRunner runner;
-    if (std::strcmp(argv[2], "resolve") == 0) {
-        runner.Run("names and ordinals give the same entry points", [&] { CheckNamesAndOrdinalsAgree(module); });
-        runner.Run("ordinals 7 to 9 and past 11 are empty", [&] { CheckEmptyOrdinals(module); });
-        runner.Run("no decorated names are exported", [&] { CheckNoDecoratedNames(module); });
-    } else if (std::strcmp(argv[2], "argument-bytes") == 0) {
+    if (std::strcmp(argv[2], "argument-bytes") == 0) {
         CheckArgumentBytes(module, runner);
     } else if (std::strcmp(argv[2], "host-modes") == 0) {
         CheckHostModes(module, runner);
