@@ -133,7 +133,7 @@ TEST_F(Embedding, RootAndWallpaperUnderX11DrawOnTheRootWindow)
 
 // A window raised over the view's, covering it whole: no frame and no tick
 // until it goes; a window uncovered draws again at once.
-TEST_F(Embedding, ACoveredWindowPausesTheSceneUntilItCanBeSeenAgain)
+TEST_F(Embedding, ACoveredOrUnmappedWindowPausesTheSceneUntilItCanBeSeenAgain)
 {
     const Window window = CreateWindow(40, 40, 240, 150);
     Program view({TrailsProgram(), "view", "--window-id", Hex(window), "--seed", "6"});
@@ -159,6 +159,20 @@ TEST_F(Embedding, ACoveredWindowPausesTheSceneUntilItCanBeSeenAgain)
     const ViewStatus shown = AskViewStatus(view);
     EXPECT_GT(shown.frames, later.frames) << shown.line;
     EXPECT_GT(shown.ticks, later.ticks) << shown.line;
+
+    // Unmapped (minimised, its embedding tool hidden): the same pause, and the
+    // scene again once it is mapped.
+    XUnmapWindow(display_, window);
+    XSync(display_, False);
+    ASSERT_TRUE(view.WaitForOutput("the window cannot be seen", 10.0, 2)) << view.Out();
+    const ViewStatus unmapped = AskViewStatus(view);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(unmapped.frames, AskViewStatus(view).frames);
+    XMapWindow(display_, window);
+    XSync(display_, False);
+    ASSERT_TRUE(view.WaitForOutput("the window can be seen again", 10.0, 2)) << view.Out();
+    const SceneLook look = WaitForScene(window, 0, 0, 240, 150, 30.0);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << look;
     ExpectCleanEndOnSigterm(view);
     EXPECT_EQ(std::string::npos, view.Out().find("paused 0% of the time")) << view.Out();
 }
@@ -175,27 +189,6 @@ TEST_F(Embedding, TheViewsOwnWindowCoveredPausesToo)
     XDestroyWindow(display_, cover);
     XSync(display_, False);
     ASSERT_TRUE(view.WaitForOutput("the window can be seen again", 10.0)) << view.Out();
-    ExpectCleanEndOnSigterm(view);
-}
-
-// Unmapped (minimised, its embedding tool hidden): the same pause.
-TEST_F(Embedding, AnUnmappedWindowPausesTheScene)
-{
-    const Window window = CreateWindow(10, 10, 200, 120);
-    Program view({TrailsProgram(), "view", "--window-id", Hex(window), "--seed", "6"});
-    ASSERT_TRUE(view.WaitForOutput("renderer", 30.0)) << view.Out() << view.Err();
-    WaitForScene(window, 0, 0, 200, 120, 30.0);
-    XUnmapWindow(display_, window);
-    XSync(display_, False);
-    ASSERT_TRUE(view.WaitForOutput("the window cannot be seen", 10.0)) << view.Out();
-    const ViewStatus unmapped = AskViewStatus(view);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    EXPECT_EQ(unmapped.frames, AskViewStatus(view).frames);
-    XMapWindow(display_, window);
-    XSync(display_, False);
-    ASSERT_TRUE(view.WaitForOutput("the window can be seen again", 10.0)) << view.Out();
-    const SceneLook look = WaitForScene(window, 0, 0, 200, 120, 30.0);
-    EXPECT_TRUE(LooksLikeTheScene(look)) << look;
     ExpectCleanEndOnSigterm(view);
 }
 

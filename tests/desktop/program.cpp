@@ -121,11 +121,11 @@ Program::~Program()
     rmdir(directory_.c_str());
 }
 
-bool Program::WaitForOutput(const std::string& text, double seconds)
+bool Program::WaitForOutput(const std::string& text, double seconds, int times)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (Out().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() >= end || (WaitForExit(0.0) && Out().find(text) == std::string::npos)) {
+    while (Count(Out(), text) < times) {
+        if (std::chrono::steady_clock::now() >= end || (WaitForExit(0.0) && Count(Out(), text) < times)) {
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -17,8 +17,9 @@ public:
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    // True once the text shows up in its stdout, false after `seconds`.
-    bool WaitForOutput(const std::string& text, double seconds);
+    // True once the text shows up in its stdout (`times` times), false after
+    // `seconds`.
+    bool WaitForOutput(const std::string& text, double seconds, int times = 1);
     // True once it has exited, false after `seconds`.
     bool WaitForExit(double seconds);
     void Signal(int signal);
