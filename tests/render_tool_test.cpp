@@ -28,14 +28,14 @@
 
 namespace {
 
-// The program's own leaks fail it under the sanitizer build (Program turns
-// the reports off for the desktop's libraries; render uses none of them).
 std::vector<std::string> RenderArguments(std::vector<std::string> arguments)
 {
     arguments.insert(arguments.begin(), {TrailsProgram(), "render"});
     return arguments;
 }
 
+// The program's own leaks fail it under the sanitizer build (Program turns
+// the reports off for the desktop's libraries; render uses none of them).
 Outcome Render(const std::vector<std::string>& arguments, std::vector<std::string> environment = {})
 {
     environment.push_back("ASAN_OPTIONS=detect_leaks=1");
