@@ -75,28 +75,9 @@ protected:
         return look;
     }
 
-    // SIGTERM, as XScreenSaver ends its hacks: a clean end, status 0, within
-    // a second.
-    void ExpectQuickCleanEndOnSigterm(Program& view)
-    {
-        const Clock::time_point sent = Clock::now();
-        view.Signal(SIGTERM);
-        ASSERT_TRUE(view.WaitForExit(5.0)) << "still running 5 s after SIGTERM";
-        const double seconds = std::chrono::duration<double>(Clock::now() - sent).count();
-        EXPECT_LT(seconds, 1.0);
-        EXPECT_EQ(0, view.ExitStatus()) << view.Err();
-        EXPECT_NE(std::string::npos, view.Out().find(" frames and ")) << view.Out();
-    }
-
     XvfbServer server_{640, 480};
     Display* display_ = nullptr;
 };
-
-std::string Describe(const SceneLook& look)
-{
-    return "lit " + std::to_string(look.lit) + ", red strongest " + std::to_string(look.redStrongest) + ", white " +
-           std::to_string(look.white);
-}
 
 TEST_F(Embedding, WindowIdDrawsIntoThatWindowAndFollowsItsSize)
 {
@@ -108,7 +89,7 @@ TEST_F(Embedding, WindowIdDrawsIntoThatWindowAndFollowsItsSize)
     EXPECT_NE(std::string::npos, view.Out().find("320x200")) << view.Out();
     EXPECT_NE(std::string::npos, view.Out().find("into window " + Hex(window) + " (--window-id)")) << view.Out();
     SceneLook look = WaitForScene(window, 0, 0, 320, 200, 30.0);
-    EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << look;
 
     // Its owner makes it larger: a new device of the new size, and the scene
     // over the whole of it.
@@ -116,8 +97,8 @@ TEST_F(Embedding, WindowIdDrawsIntoThatWindowAndFollowsItsSize)
     XSync(display_, False);
     ASSERT_TRUE(view.WaitForOutput("new device 480x300", 30.0)) << view.Out();
     look = WaitForScene(window, 320, 0, 480, 300, 30.0);
-    EXPECT_TRUE(LooksLikeTheScene(look)) << "the part the window grew by: " << Describe(look);
-    ExpectQuickCleanEndOnSigterm(view);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << "the part the window grew by: " << look;
+    ExpectCleanEndOnSigterm(view);
 }
 
 // XScreenSaver starts `chaos-trails -root` with XSCREENSAVER_WINDOW naming the
@@ -128,37 +109,31 @@ TEST_F(Embedding, XscreensaverWindowWinsOverRoot)
     Program view({ScreenHackProgram(), "-root"}, {"XSCREENSAVER_WINDOW=" + Hex(window)});
     ASSERT_TRUE(view.WaitForOutput("(XSCREENSAVER_WINDOW)", 30.0)) << view.Out() << view.Err();
     const SceneLook look = WaitForScene(window, 0, 0, 240, 150, 30.0);
-    EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << look;
     // The root window around it stays as it was.
     const Picture root = GrabWindow(display_, DefaultRootWindow(display_), 0, 0, 640, 100);
     EXPECT_EQ(1.0, Look(root, 0, 0, 640, 100).white);
-    ExpectQuickCleanEndOnSigterm(view);
+    ExpectCleanEndOnSigterm(view);
 }
 
-TEST_F(Embedding, RootDrawsOnTheRootWindow)
+// --root, and --wallpaper under X11, which is --root so that one command
+// works under both.
+TEST_F(Embedding, RootAndWallpaperUnderX11DrawOnTheRootWindow)
 {
-    Program view({TrailsProgram(), "view", "--root", "--seed", "8", "--ticks-per-frame", "10"});
-    ASSERT_TRUE(view.WaitForOutput("into the root window", 30.0)) << view.Out() << view.Err();
-    EXPECT_NE(std::string::npos, view.Out().find("640x480")) << view.Out();
-    const SceneLook look = WaitForScene(DefaultRootWindow(display_), 0, 0, 640, 480, 30.0);
-    EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
-    ExpectQuickCleanEndOnSigterm(view);
-}
-
-// --wallpaper under X11 is --root, so that one command works under both.
-TEST_F(Embedding, WallpaperUnderX11DrawsOnTheRootWindow)
-{
-    Program view({TrailsProgram(), "view", "--wallpaper", "--seed", "8"}, {"WAYLAND_DISPLAY="});
-    ASSERT_TRUE(view.WaitForOutput("(--wallpaper)", 30.0)) << view.Out() << view.Err();
-    EXPECT_NE(std::string::npos, view.Out().find("into the root window")) << view.Out();
-    const SceneLook look = WaitForScene(DefaultRootWindow(display_), 0, 0, 640, 480, 30.0);
-    EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
-    ExpectQuickCleanEndOnSigterm(view);
+    for (const char* option : {"--root", "--wallpaper"}) {
+        Program view({TrailsProgram(), "view", option, "--seed", "8", "--ticks-per-frame", "10"}, {"WAYLAND_DISPLAY="});
+        ASSERT_TRUE(view.WaitForOutput(std::string("(") + option + ")", 30.0)) << view.Out() << view.Err();
+        EXPECT_NE(std::string::npos, view.Out().find("into the root window")) << view.Out();
+        EXPECT_NE(std::string::npos, view.Out().find("640x480")) << view.Out();
+        const SceneLook look = WaitForScene(DefaultRootWindow(display_), 0, 0, 640, 480, 30.0);
+        EXPECT_TRUE(LooksLikeTheScene(look)) << option << ": " << look;
+        ExpectCleanEndOnSigterm(view);
+    }
 }
 
 // A window raised over the view's, covering it whole: no frame and no tick
 // until it goes; a window uncovered draws again at once.
-TEST_F(Embedding, ACoveredWindowPausesTheSceneUntilItCanBeSeenAgain)
+TEST_F(Embedding, ACoveredOrUnmappedWindowPausesTheSceneUntilItCanBeSeenAgain)
 {
     const Window window = CreateWindow(40, 40, 240, 150);
     Program view({TrailsProgram(), "view", "--window-id", Hex(window), "--seed", "6"});
@@ -184,7 +159,21 @@ TEST_F(Embedding, ACoveredWindowPausesTheSceneUntilItCanBeSeenAgain)
     const ViewStatus shown = AskViewStatus(view);
     EXPECT_GT(shown.frames, later.frames) << shown.line;
     EXPECT_GT(shown.ticks, later.ticks) << shown.line;
-    ExpectQuickCleanEndOnSigterm(view);
+
+    // Unmapped (minimised, its embedding tool hidden): the same pause, and the
+    // scene again once it is mapped.
+    XUnmapWindow(display_, window);
+    XSync(display_, False);
+    ASSERT_TRUE(view.WaitForOutput("the window cannot be seen", 10.0, 2)) << view.Out();
+    const ViewStatus unmapped = AskViewStatus(view);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(unmapped.frames, AskViewStatus(view).frames);
+    XMapWindow(display_, window);
+    XSync(display_, False);
+    ASSERT_TRUE(view.WaitForOutput("the window can be seen again", 10.0, 2)) << view.Out();
+    const SceneLook look = WaitForScene(window, 0, 0, 240, 150, 30.0);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << look;
+    ExpectCleanEndOnSigterm(view);
     EXPECT_EQ(std::string::npos, view.Out().find("paused 0% of the time")) << view.Out();
 }
 
@@ -200,28 +189,7 @@ TEST_F(Embedding, TheViewsOwnWindowCoveredPausesToo)
     XDestroyWindow(display_, cover);
     XSync(display_, False);
     ASSERT_TRUE(view.WaitForOutput("the window can be seen again", 10.0)) << view.Out();
-    ExpectQuickCleanEndOnSigterm(view);
-}
-
-// Unmapped (minimised, its embedding tool hidden): the same pause.
-TEST_F(Embedding, AnUnmappedWindowPausesTheScene)
-{
-    const Window window = CreateWindow(10, 10, 200, 120);
-    Program view({TrailsProgram(), "view", "--window-id", Hex(window), "--seed", "6"});
-    ASSERT_TRUE(view.WaitForOutput("renderer", 30.0)) << view.Out() << view.Err();
-    WaitForScene(window, 0, 0, 200, 120, 30.0);
-    XUnmapWindow(display_, window);
-    XSync(display_, False);
-    ASSERT_TRUE(view.WaitForOutput("the window cannot be seen", 10.0)) << view.Out();
-    const ViewStatus unmapped = AskViewStatus(view);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    EXPECT_EQ(unmapped.frames, AskViewStatus(view).frames);
-    XMapWindow(display_, window);
-    XSync(display_, False);
-    ASSERT_TRUE(view.WaitForOutput("the window can be seen again", 10.0)) << view.Out();
-    const SceneLook look = WaitForScene(window, 0, 0, 200, 120, 30.0);
-    EXPECT_TRUE(LooksLikeTheScene(look)) << Describe(look);
-    ExpectQuickCleanEndOnSigterm(view);
+    ExpectCleanEndOnSigterm(view);
 }
 
 // The window's owner destroys it without stopping the hack first: the view

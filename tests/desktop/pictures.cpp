@@ -98,6 +98,11 @@ SceneLook Look(const Picture& picture, int x0, int y0, int x1, int y1)
     return look;
 }
 
+std::ostream& operator<<(std::ostream& out, const SceneLook& look)
+{
+    return out << "lit " << look.lit << ", red strongest " << look.redStrongest << ", white " << look.white;
+}
+
 bool LooksLikeTheScene(const SceneLook& look)
 {
     return look.lit >= 0.01 && look.lit <= 0.90 && look.redStrongest >= 0.80 && look.white < 0.10;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct SceneLook {
     double white = 0.0;         // share of pixels that are pure white
 };
 SceneLook Look(const Picture& picture, int x0, int y0, int x1, int y1);
+std::ostream& operator<<(std::ostream& out, const SceneLook& look);
 // The scene's own look: red trails over black (a lit share of 1% to 90%,
 // red strongest in 80% of them), little white (only the brightest glow
 // saturates: up to 4% of a small preview; a white window or desktop

@@ -1,5 +1,8 @@
 #include "tests/desktop/program.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -9,11 +12,23 @@
 #include <sstream>
 #include <thread>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
+
+std::string TemporaryDirectory(const char* prefix)
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+    if (mkdtemp(&pattern[0]) == nullptr)
+        std::abort();
+    return pattern;
+}
+
+}  // namespace
 
 std::string ReadWholeFile(const std::string& path)
 {
@@ -23,15 +38,53 @@ std::string ReadWholeFile(const std::string& path)
     return text.str();
 }
 
-}  // namespace
+void WriteWholeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+int Count(const std::string& text, const std::string& what)
+{
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+bool OnPath(const std::string& program)
+{
+    const char* path = std::getenv("PATH");
+    std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
+    std::string directory;
+    while (std::getline(directories, directory, ':')) {
+        if (!directory.empty() && access((directory + "/" + program).c_str(), X_OK) == 0)
+            return true;
+    }
+    return false;
+}
+
+ScratchDirectory::ScratchDirectory() : path_(TemporaryDirectory("trails-test")) {}
+ScratchDirectory::~ScratchDirectory() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+
+std::vector<std::string> ScratchDirectory::Entries() const
+{
+    std::vector<std::string> names;
+    if (DIR* directory = opendir(path_.c_str())) {
+        while (const dirent* entry = readdir(directory)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        closedir(directory);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 Program::Program(const std::vector<std::string>& arguments, const std::vector<std::string>& environment)
+    : directory_(TemporaryDirectory("trails-program"))
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/trails-desktop-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr)
-        std::abort();
-    directory_ = pattern;
     std::vector<std::string> copies = arguments;
     std::vector<char*> argv;
     for (std::string& argument : copies)
@@ -68,11 +121,11 @@ Program::~Program()
     rmdir(directory_.c_str());
 }
 
-bool Program::WaitForOutput(const std::string& text, double seconds)
+bool Program::WaitForOutput(const std::string& text, double seconds, int times)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (Out().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() >= end || (WaitForExit(0.0) && Out().find(text) == std::string::npos)) {
+    while (Count(Out(), text) < times) {
+        if (std::chrono::steady_clock::now() >= end || (WaitForExit(0.0) && Count(Out(), text) < times)) {
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -152,18 +205,6 @@ std::string ScreenHackProgram()
     return trails.substr(0, trails.find_last_of('/') + 1) + "chaos-trails";
 }
 
-namespace {
-
-int Count(const std::string& text, const std::string& what)
-{
-    int count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
-}  // namespace
-
 long long ViewStatus::FramesOn(const std::string& output) const
 {
     // Listed after the summary ("; NAME N frames") or another output (", ").
@@ -212,4 +253,15 @@ double CpuSeconds(pid_t pid)
             ticks += std::atof(field.c_str());
     }
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+void ExpectCleanEndOnSigterm(Program& view)
+{
+    const auto sent = std::chrono::steady_clock::now();
+    view.Signal(SIGTERM);
+    ASSERT_TRUE(view.WaitForExit(5.0)) << "still running 5 s after SIGTERM";
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count(), 1.0);
+    EXPECT_EQ(0, view.ExitStatus()) << view.Err();
+    EXPECT_NE(std::string::npos, view.Out().find("trails view: at the end: ")) << view.Out();
+    EXPECT_EQ("", LeaksInOurCode(view.Err()));
 }

@@ -1,5 +1,6 @@
-// A program the desktop tests start and watch: its output in files, its
-// end waited for with a deadline, signals sent to it.
+// A program the desktop and render tests start and watch: its output in
+// files, its end waited for with a deadline, signals sent to it; and the
+// scratch files and directories around it.
 #pragma once
 
 #include <string>
@@ -16,8 +17,9 @@ public:
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    // True once the text shows up in its stdout, false after `seconds`.
-    bool WaitForOutput(const std::string& text, double seconds);
+    // True once the text shows up in its stdout (`times` times), false after
+    // `seconds`.
+    bool WaitForOutput(const std::string& text, double seconds, int times = 1);
     // True once it has exited, false after `seconds`.
     bool WaitForExit(double seconds);
     void Signal(int signal);
@@ -71,3 +73,32 @@ ViewStatus AskViewStatus(Program& view);
 
 // User and system time of a process so far, in seconds.
 double CpuSeconds(pid_t pid);
+
+// SIGTERM, as XScreenSaver and session managers end the view: a clean end
+// within a second, status 0, the closing report, no leak of ours.
+void ExpectCleanEndOnSigterm(Program& view);
+
+// A directory of the test's own under $TMPDIR, removed with all it holds.
+class ScratchDirectory {
+public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string At(const std::string& name) const { return path_ + "/" + name; }
+    // The names in it, sorted.
+    std::vector<std::string> Entries() const;
+
+private:
+    std::string path_;
+};
+
+// The bytes of a file ("" when it cannot be read); a file written whole.
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& bytes);
+// How often `what` occurs in the text.
+int Count(const std::string& text, const std::string& what);
+// Whether a program can be found on PATH (ffmpeg, sway, grim, weston).
+bool OnPath(const std::string& program);

@@ -22,23 +22,6 @@ bool Exists(const std::string& path)
 
 }  // namespace
 
-bool OnPath(const std::string& program)
-{
-    const char* path = std::getenv("PATH");
-    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= directories.size()) {
-        const size_t colon = directories.find(':', start);
-        const std::string directory = directories.substr(start, colon - start);
-        if (!directory.empty() && access((directory + "/" + program).c_str(), X_OK) == 0)
-            return true;
-        if (colon == std::string::npos)
-            break;
-        start = colon + 1;
-    }
-    return false;
-}
-
 SwayServer::SwayServer(const std::vector<std::string>& configuration, const SwayServer* parent)
 {
     if (!OnPath("sway")) {

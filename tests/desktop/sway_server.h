@@ -43,6 +43,3 @@ private:
     std::string ipcSocket_;
     std::string failure_;
 };
-
-// Whether a program can be found on PATH (sway, grim, weston).
-bool OnPath(const std::string& program);

@@ -5,41 +5,17 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include "tests/desktop/pictures.h"
 #include "tests/desktop/program.h"
 #include "tests/desktop/xvfb_server.h"
 
 namespace {
-
-std::string TemporaryPath(const std::string& name)
-{
-    const char* base = std::getenv("TMPDIR");
-    return std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/trails-view-" + std::to_string(getpid()) +
-           "-" + name;
-}
-
-// A file removed when the test ends.
-struct ScratchFile {
-    explicit ScratchFile(const std::string& name) : path(TemporaryPath(name)) { std::remove(path.c_str()); }
-    ~ScratchFile() { std::remove(path.c_str()); }
-    std::string path;
-};
-
-int LineCount(const std::string& text)
-{
-    int lines = 0;
-    for (char c : text)
-        lines += c == '\n' ? 1 : 0;
-    return lines;
-}
 
 class ViewWindow : public ::testing::Test {
 protected:
@@ -51,19 +27,19 @@ protected:
 // software device rasterize, given the same seed and ticks.
 TEST_F(ViewWindow, OpenGLShowsWhatTheSoftwareDeviceDraws)
 {
-    ScratchFile shown("gl.png");
-    ScratchFile rendered("render.png");
+    ScratchDirectory scratch;
     const Outcome view = RunProgram({TrailsProgram(), "view", "--size", "480x300", "--seed", "33", "--ticks-per-frame",
-                                     "40", "--frames", "5", "--screenshot", shown.path});
+                                     "40", "--frames", "5", "--screenshot", scratch.At("gl.png")});
     ASSERT_EQ(0, view.exitStatus) << view.out << view.err;
     EXPECT_NE(std::string::npos, view.out.find("renderer opengl (llvmpipe")) << view.out;
     EXPECT_NE(std::string::npos, view.out.find("5 frames and 200 ticks")) << view.out;
-    const Outcome render = RunProgram({TrailsProgram(), "render", "--size", "480x300", "--seed", "33", "--warmup-ticks",
-                                       "0", "--ticks-per-frame", "40", "--frames", "5", "--out", rendered.path});
+    const Outcome render =
+        RunProgram({TrailsProgram(), "render", "--size", "480x300", "--seed", "33", "--warmup-ticks", "0",
+                    "--ticks-per-frame", "40", "--frames", "5", "--out", scratch.At("render.png")});
     ASSERT_EQ(0, render.exitStatus) << render.err;
 
-    const Picture gl = ReadPng(shown.path);
-    const Picture software = ReadPng(rendered.path);
+    const Picture gl = ReadPng(scratch.At("gl.png"));
+    const Picture software = ReadPng(scratch.At("render.png"));
     ASSERT_EQ(480, gl.width);
     ASSERT_EQ(300, gl.height);
     ASSERT_EQ(gl.pixels.size(), software.pixels.size());
@@ -77,14 +53,14 @@ TEST_F(ViewWindow, OpenGLShowsWhatTheSoftwareDeviceDraws)
 // SetupPlugin appends another 2000 particles.
 TEST_F(ViewWindow, SoftwareRendererSetsTheSceneUpAgainOnANewSize)
 {
-    ScratchFile shown("software.png");
+    ScratchDirectory scratch;
     const Outcome outcome =
         RunProgram({TrailsProgram(), "view", "--renderer", "software", "--size", "256x160", "--seed", "12", "--frames",
-                    "12", "--resize-at", "3:300x180", "--screenshot", shown.path});
+                    "12", "--resize-at", "3:300x180", "--screenshot", scratch.At("software.png")});
     ASSERT_EQ(0, outcome.exitStatus) << outcome.out << outcome.err;
     EXPECT_NE(std::string::npos, outcome.out.find("renderer software")) << outcome.out;
     EXPECT_NE(std::string::npos, outcome.out.find("new device 300x180, seed 12, 4000 particles")) << outcome.out;
-    const Picture picture = ReadPng(shown.path);
+    const Picture picture = ReadPng(scratch.At("software.png"));
     ASSERT_EQ(300, picture.width);
     ASSERT_EQ(180, picture.height);
     EXPECT_TRUE(LooksLikeTheScene(Look(picture, 0, 0, picture.width, picture.height)));
@@ -94,20 +70,15 @@ TEST_F(ViewWindow, SoftwareRendererSetsTheSceneUpAgainOnANewSize)
 // while the laptop is unplugged, going on once it is plugged in.
 TEST_F(ViewWindow, PauseOnBatteryStopsTheSceneUntilMainsPowerIsBack)
 {
-    const std::string supplies = TemporaryPath("supplies");
-    std::system(("rm -rf '" + supplies + "' && mkdir -p '" + supplies + "/AC' '" + supplies + "/BAT0'").c_str());
-    const auto write = [&](const std::string& file, const char* text) {
-        std::FILE* out = std::fopen((supplies + "/" + file).c_str(), "w");
-        ASSERT_NE(nullptr, out);
-        std::fputs(text, out);
-        std::fclose(out);
-    };
-    write("AC/type", "Mains\n");
-    write("AC/online", "0\n");
-    write("BAT0/type", "Battery\n");
-    write("BAT0/status", "Discharging\n");
+    ScratchDirectory supplies;
+    mkdir(supplies.At("AC").c_str(), 0755);
+    mkdir(supplies.At("BAT0").c_str(), 0755);
+    WriteWholeFile(supplies.At("AC/type"), "Mains\n");
+    WriteWholeFile(supplies.At("AC/online"), "0\n");
+    WriteWholeFile(supplies.At("BAT0/type"), "Battery\n");
+    WriteWholeFile(supplies.At("BAT0/status"), "Discharging\n");
     Program view({TrailsProgram(), "view", "--size", "200x120", "--pause-on-battery", "--seed", "3"},
-                 {"TRAILS_POWER_SUPPLY_DIR=" + supplies});
+                 {"TRAILS_POWER_SUPPLY_DIR=" + supplies.Path()});
     ASSERT_TRUE(view.WaitForOutput("on battery: paused", 30.0)) << view.Out() << view.Err();
     const ViewStatus onBattery = AskViewStatus(view);
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
@@ -115,15 +86,12 @@ TEST_F(ViewWindow, PauseOnBatteryStopsTheSceneUntilMainsPowerIsBack)
     EXPECT_EQ(onBattery.ticks, later.ticks) << later.line;
     EXPECT_EQ(onBattery.frames, later.frames) << later.line;
 
-    write("AC/online", "1\n");
-    write("BAT0/status", "Charging\n");
+    WriteWholeFile(supplies.At("AC/online"), "1\n");
+    WriteWholeFile(supplies.At("BAT0/status"), "Charging\n");
     ASSERT_TRUE(view.WaitForOutput("on mains power: running", 10.0)) << view.Out();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_GT(AskViewStatus(view).ticks, later.ticks);
-    view.Signal(SIGTERM);
-    ASSERT_TRUE(view.WaitForExit(5.0));
-    EXPECT_EQ(0, view.ExitStatus()) << view.Err();
-    std::system(("rm -rf '" + supplies + "'").c_str());
+    ExpectCleanEndOnSigterm(view);
 }
 
 // --fps caps the frames; the ticks stay at 60 a second whatever the rate.
@@ -142,8 +110,7 @@ TEST_F(ViewWindow, FpsCapsTheFramesAndLeavesTheTicksAtSixtyASecond)
     // machine from counting as a fault here.
     EXPECT_GE(ticks, 100) << second.line;
     EXPECT_LE(ticks, 140) << second.line;
-    view.Signal(SIGTERM);
-    ASSERT_TRUE(view.WaitForExit(5.0));
+    ExpectCleanEndOnSigterm(view);
 }
 
 // A display without the GLX extension, as some remote ones are.
@@ -151,15 +118,15 @@ TEST(ViewWithoutOpenGL, OneLineSaysSoAndTheSoftwareDeviceDraws)
 {
     XvfbServer server(640, 480, false);
     ASSERT_TRUE(server.Ok()) << server.Failure();
-    ScratchFile shown("fallback.png");
+    ScratchDirectory scratch;
     const Outcome outcome = RunProgram({TrailsProgram(), "view", "--size", "320x200", "--seed", "4", "--frames", "4",
-                                        "--ticks-per-frame", "30", "--screenshot", shown.path});
+                                        "--ticks-per-frame", "30", "--screenshot", scratch.At("fallback.png")});
     ASSERT_EQ(0, outcome.exitStatus) << outcome.out << outcome.err;
-    EXPECT_EQ(1, LineCount(outcome.err)) << outcome.err;
+    EXPECT_EQ(1, Count(outcome.err, "\n")) << outcome.err;
     EXPECT_NE(std::string::npos, outcome.err.find("no OpenGL context")) << outcome.err;
     EXPECT_NE(std::string::npos, outcome.out.find("renderer software")) << outcome.out;
-    const SceneLook look = Look(ReadPng(shown.path), 0, 0, 320, 200);
-    EXPECT_TRUE(LooksLikeTheScene(look));
+    const SceneLook look = Look(ReadPng(scratch.At("fallback.png")), 0, 0, 320, 200);
+    EXPECT_TRUE(LooksLikeTheScene(look)) << look;
 }
 
 TEST(ViewCommandLine, EveryCommandAnswersHelpWithItsUsage)
@@ -180,12 +147,14 @@ TEST(ViewCommandLine, EveryCommandAnswersHelpWithItsUsage)
     EXPECT_EQ(0u, hack.out.find("usage: trails view")) << hack.out;
 }
 
-TEST(ViewCommandLine, BadEmbeddingOptionsExitWithStatus2)
+TEST(ViewCommandLine, BadOptionsExitWithStatus2)
 {
     const struct {
         std::vector<std::string> arguments;
         const char* complaint;
     } cases[] = {
+        {{"--size", "320by200"}, "trails view: --size: expected WIDTHxHEIGHT"},
+        {{"--screenshot", "/nonexistent/shot.jpg"}, "unknown extension '.jpg'"},
         {{"--renderer", "vulkan"}, "--renderer: expected gl or software"},
         {{"--window-id", "0"}, "--window-id: expected an X window id"},
         {{"--window-id", "0x"}, "--window-id: expected an X window id"},

@@ -97,6 +97,58 @@ Fn EntryPointByOrdinal(HMODULE module, WORD ordinal)
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(address));
 }
 
+// A key pressed and let go, as the user would.
+inline void PressKey(WORD key)
+{
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_KEYBOARD;
+    inputs[0].ki.wVk = inputs[1].ki.wVk = key;
+    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+// The visible top-level window of this process with the caption (and class,
+// unless null), waiting up to `milliseconds` for it; null after the wait.
+inline HWND WaitForOwnWindow(const char* className, const char* caption, DWORD milliseconds)
+{
+    const DWORD start = GetTickCount();
+    do {
+        HWND window = nullptr;
+        while ((window = FindWindowExA(nullptr, window, className, caption)) != nullptr) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId() && IsWindowVisible(window))
+                return window;
+        }
+        Sleep(20);
+    } while (GetTickCount() - start < milliseconds);
+    return nullptr;
+}
+
+// An ordinary window of ours with the given client size, shown. It clips its
+// children, as the screensaver settings' preview host does: otherwise its
+// white background is painted over the preview.
+inline HWND CreatePlainWindow(int x, int y, int width, int height)
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        windowClass.lpszClassName = "E2eTestWindow";
+        RegisterClassA(&windowClass);
+        registered = true;
+    }
+    RECT frame = {0, 0, width, height};
+    AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
+    HWND window = CreateWindowA("E2eTestWindow", "e2e test", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, x, y,
+                                frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    UpdateWindow(window);
+    return window;
+}
+
 inline void RequireArguments(int argc, int wanted, const char* usage)
 {
     if (argc < wanted) {

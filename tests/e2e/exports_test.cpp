@@ -1,13 +1,18 @@
-// The export table as a host sees it at run time.
+// The entry points as a host calls them (the export table itself is read by
+// dll-tables-test.sh).
 //
-//   exports_test.exe DLL resolve         names and ordinals agree, 7 to 9 are empty
-//   exports_test.exe DLL argument-bytes  each entry point removes its own arguments
-//   exports_test.exe DLL host-modes      each entry point gives the host its floating-point mode back
+//   exports_test.exe DLL argument-bytes    each entry point removes its own arguments
+//   exports_test.exe DLL host-modes        each entry point gives the host its floating-point mode back
+//   exports_test.exe DLL default-settings  QueryDefaultSettings before any set-up
 #include <windows.h>
 #include <xmmintrin.h>
 
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "tests/e2e/e2e_check.h"
 #include "tools/host_contract.h"
@@ -55,97 +60,24 @@ _MeasureArgumentBytes:
 
 namespace {
 
-// What the entry point at the ordinal must remove, by the contract.
-uint32_t ArgumentBytes(WORD ordinal)
+// The entry point at the ordinal, by the contract.
+const host::EntryPoint& EntryPointAt(WORD ordinal)
 {
     for (const host::EntryPoint& entry : host::entryPoints) {
         if (entry.ordinal == ordinal)
-            return entry.argumentBytes;
+            return entry;
     }
-    return 0xFFFFFFFF;
-}
-
-const void* ByOrdinal(HMODULE module, WORD ordinal)
-{
-    return reinterpret_cast<const void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal)));
-}
-
-const void* ByName(HMODULE module, const char* name)
-{
-    return reinterpret_cast<const void*>(GetProcAddress(module, name));
-}
-
-void CheckNamesAndOrdinalsAgree(HMODULE module)
-{
-    const void* seen[host::entryPointCount] = {};
-    int index = 0;
-    // The host's view of the contract: eight entry points at fixed ordinals.
-    for (const host::EntryPoint& entry : host::entryPoints) {
-        const void* byOrdinal = ByOrdinal(module, entry.ordinal);
-        const void* byName = ByName(module, entry.name);
-        E2E_CHECK(byOrdinal != nullptr, "ordinal %u (%s) does not resolve", entry.ordinal, entry.name);
-        E2E_CHECK(byName != nullptr, "%s does not resolve by name", entry.name);
-        E2E_CHECK(byOrdinal == byName, "%s: ordinal %u gives %p, the name %p", entry.name, entry.ordinal, byOrdinal,
-                  byName);
-        // Code of the library itself, not a forwarder into another module.
-        MEMORY_BASIC_INFORMATION region = {};
-        if (byOrdinal != nullptr && VirtualQuery(byOrdinal, &region, sizeof(region)) == sizeof(region)) {
-            E2E_CHECK(region.AllocationBase == module, "%s lies outside the library", entry.name);
-            E2E_CHECK((region.Protect & (PAGE_EXECUTE_READ | PAGE_EXECUTE | PAGE_EXECUTE_READWRITE)) != 0,
-                      "%s is not in executable memory", entry.name);
-        }
-        for (int earlier = 0; earlier < index; ++earlier) {
-            E2E_CHECK(seen[earlier] != byOrdinal, "%s shares its address with another entry point", entry.name);
-        }
-        seen[index++] = byOrdinal;
-    }
-}
-
-void CheckEmptyOrdinals(HMODULE module)
-{
-    for (WORD ordinal : {7, 8, 9, 12, 13}) {
-        E2E_CHECK(ByOrdinal(module, ordinal) == nullptr, "ordinal %u resolves but should be empty", ordinal);
-    }
-}
-
-// Hosts look the names up undecorated; the stdcall decorations must not leak.
-void CheckNoDecoratedNames(HMODULE module)
-{
-    const char* decorated[] = {"_QueryDefaultSettings@8", "QueryDefaultSettings@8", "_SetupPlugin@28",
-                               "SetupPlugin@28",          "_ConfigPlugin@4",        "ConfigPlugin@4",
-                               "_UpdateScene@0",          "UpdateScene@0",          "DllMain@12",
-                               "SettingsDialogProc@16"};
-    for (const char* name : decorated) {
-        E2E_CHECK(ByName(module, name) == nullptr, "%s is exported", name);
-    }
-}
-
-uint32_t Measure(HMODULE module, WORD ordinal, const uint32_t* args, uint32_t count, uint32_t* result)
-{
-    const void* entry = ByOrdinal(module, ordinal);
-    if (!E2E_CHECK(entry != nullptr, "ordinal %u does not resolve", ordinal)) {
-        return 0xFFFFFFFF;
-    }
-    return MeasureArgumentBytes(entry, args, count, result);
+    std::abort();
 }
 
 // Closes the settings dialog of this process as soon as it shows: the
 // argument count of ConfigPlugin is measured on a real showing.
 DWORD WINAPI CloseSettingsDialog(LPVOID)
 {
-    for (int attempt = 0; attempt < 3000; ++attempt) {
-        HWND dialog = nullptr;
-        while ((dialog = FindWindowExA(nullptr, dialog, "#32770", "Settings")) != nullptr) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(dialog, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(dialog)) {
-                PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-                return 0;
-            }
-        }
-        Sleep(20);
-    }
-    return 1;
+    HWND dialog = e2e::WaitForOwnWindow("#32770", "Settings", 60000);
+    if (dialog != nullptr)
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return dialog == nullptr;
 }
 
 void CheckArgumentBytes(HMODULE module, e2e::CaseRunner& runner)
@@ -167,57 +99,44 @@ void CheckArgumentBytes(HMODULE module, e2e::CaseRunner& runner)
         E2E_CHECK_EQ_INT(MeasureArgumentBytes(labs, labsArgs, 1, &result), 0, "labs (cdecl) removes");
         E2E_CHECK_EQ_INT(result, 5, "labs(-5)");
     });
-    // Arguments that are safe to pass: a null device is drawn on by nobody.
-    runner.Run("QueryDefaultSettings removes 8 bytes", [&] {
-        const uint32_t args[] = {3, 99};
-        uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 1, args, 2, &result), ArgumentBytes(1), "bytes removed");
-        E2E_CHECK_EQ_INT(result, 30, "its result through the thunk");
-    });
-    runner.Run("SetupPlugin removes 28 bytes", [&] {
-        const uint32_t args[] = {0, 0, 0, 1920, 1200, 0x11111111, 0x22222222};
-        uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 3, args, 7, &result), ArgumentBytes(3), "bytes removed");
-        E2E_CHECK_EQ_INT(result, 1, "its result");
-    });
-    runner.Run("UpdateScene removes nothing", [&] {
-        uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 5, nullptr, 0, &result), ArgumentBytes(5), "bytes removed");
-    });
-    runner.Run("RenderSceneOnScreen removes 44 bytes", [&] {
-        const uint32_t args[] = {0x12345678, 0, 0, 0, 1920, 1200, 1, 2, 3, 4, 5};
-        uint32_t result = 0xFFFFFFFF;
-        E2E_CHECK_EQ_INT(Measure(module, 6, args, 11, &result), ArgumentBytes(6), "bytes removed");
-        E2E_CHECK_EQ_INT(result, 0, "its result");
-    });
-    runner.Run("FreePlugin removes 12 bytes", [&] {
-        const uint32_t args[] = {7, 8, 9};
-        uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 2, args, 3, &result), ArgumentBytes(2), "bytes removed");
-    });
-    runner.Run("NotificationProcedure removes 8 bytes", [&] {
-        const uint32_t args[] = {0xDEADBEEF, 0xFEEDFACE};
-        uint32_t result = 0;
-        E2E_CHECK_EQ_INT(Measure(module, 4, args, 2, &result), ArgumentBytes(4), "bytes removed");
-    });
-    runner.Run("SetupPluginPerScreen removes 28 bytes", [&] {
-        const uint32_t args[] = {1, 2, 3, 4, 5, 6, 7};
-        uint32_t result = 0xFFFFFFFF;
-        E2E_CHECK_EQ_INT(Measure(module, 10, args, 7, &result), ArgumentBytes(10), "bytes removed");
-        E2E_CHECK_EQ_INT(result, 0, "its result");
-    });
-    runner.Run("ConfigPlugin removes 4 bytes", [&] {
-        HANDLE closer = CreateThread(nullptr, 0, CloseSettingsDialog, nullptr, 0, nullptr);
-        const uint32_t args[] = {0};
-        uint32_t result = 0xFFFFFFFF;
-        E2E_CHECK_EQ_INT(Measure(module, 11, args, 1, &result), ArgumentBytes(11), "bytes removed");
-        E2E_CHECK_EQ_INT(result, 0, "its result when left with Cancel");
-        WaitForSingleObject(closer, 60000);
-        DWORD closerExit = 1;
-        GetExitCodeThread(closer, &closerExit);
-        E2E_CHECK(closerExit == 0, "the dialog never showed");
-        CloseHandle(closer);
-    });
+    // Arguments that are safe to pass: a null device is drawn on by nobody,
+    // and ConfigPlugin's dialog is left with Cancel. A result of -1 is not
+    // looked at.
+    const struct {
+        WORD ordinal;
+        std::vector<uint32_t> args;
+        int64_t result;
+    } calls[] = {
+        {host::QueryDefaultSettingsOrdinal, {3, 99}, 30},
+        {host::SetupPluginOrdinal, {0, 0, 0, 1920, 1200, 0x11111111, 0x22222222}, 1},
+        {host::UpdateSceneOrdinal, {}, -1},
+        {host::RenderSceneOnScreenOrdinal, {0x12345678, 0, 0, 0, 1920, 1200, 1, 2, 3, 4, 5}, 0},
+        {host::FreePluginOrdinal, {7, 8, 9}, -1},
+        {host::NotificationProcedureOrdinal, {0xDEADBEEF, 0xFEEDFACE}, -1},
+        {host::SetupPluginPerScreenOrdinal, {1, 2, 3, 4, 5, 6, 7}, 0},
+        {host::ConfigPluginOrdinal, {0}, 0},
+    };
+    for (const auto& call : calls) {
+        const host::EntryPoint& entry = EntryPointAt(call.ordinal);
+        const std::string name = std::string(entry.name) + " removes " + std::to_string(entry.argumentBytes) + " bytes";
+        runner.Run(name.c_str(), [&] {
+            const bool dialog = call.ordinal == host::ConfigPluginOrdinal;
+            HANDLE closer = dialog ? CreateThread(nullptr, 0, CloseSettingsDialog, nullptr, 0, nullptr) : nullptr;
+            uint32_t result = 0xFFFFFFFF;
+            const void* address = e2e::EntryPointByOrdinal<const void*>(module, call.ordinal);
+            const uint32_t removed = MeasureArgumentBytes(address, call.args.data(), call.args.size(), &result);
+            E2E_CHECK_EQ_INT(removed, entry.argumentBytes, "bytes removed");
+            if (call.result != -1)
+                E2E_CHECK_EQ_INT(result, call.result, "its result through the thunk");
+            if (dialog) {
+                WaitForSingleObject(closer, 60000);
+                DWORD closerExit = 1;
+                GetExitCodeThread(closer, &closerExit);
+                E2E_CHECK(closerExit == 0, "the dialog never showed");
+                CloseHandle(closer);
+            }
+        });
+    }
 }
 
 // The host's floating-point mode: the x87 control word and the MXCSR control
@@ -285,21 +204,53 @@ void CheckHostModes(HMODULE module, e2e::CaseRunner& runner)
     }
 }
 
+// Defaults a host might pass; the answer must not depend on them for the
+// four keys the plug-in has an opinion on, and must be them for all others.
+// `answer` null: the key returns the host's default unchanged.
+void CheckKey(host::QueryDefaultSettingsFn query, uint32_t key, const int32_t* answer)
+{
+    for (int32_t hostDefault : {0, 1, 12, -3, 8, 30, INT32_MAX, INT32_MIN}) {
+        const int32_t want = answer != nullptr ? *answer : hostDefault;
+        const int32_t got = query(key, hostDefault);
+        E2E_CHECK(got == want, "key 0x%08x with default %d: got %d, want %d", key, hostDefault, got, want);
+    }
+}
+
+void CheckDefaultSettings(HMODULE module, e2e::CaseRunner& runner)
+{
+    const auto query =
+        e2e::EntryPointByOrdinal<host::QueryDefaultSettingsFn>(module, host::QueryDefaultSettingsOrdinal);
+    runner.Run("keys 1, 2, 3 and 7 answer 0, 0, 30 and 1", [&] {
+        const int32_t answers[][2] = {{1, 0}, {2, 0}, {3, 30}, {7, 1}};
+        for (const auto& answer : answers)
+            CheckKey(query, static_cast<uint32_t>(answer[0]), &answer[1]);
+    });
+    runner.Run("every other key returns the default unchanged", [&] {
+        // Small keys around the table, and keys that share low bits with a
+        // table key (a comparison on 8 or 16 bits would catch them), and the
+        // negative keys, which compare as large unsigned numbers.
+        const uint32_t keys[] = {0,          4,          5,          6,          8,          9,
+                                 10,         11,         100,        0x101,      0x103,      0x10001,
+                                 0x10003,    0x10007,    0xFFFF0001, 0xFFFF0007, 0x7FFFFFFF, 0x80000000,
+                                 0x80000003, 0xFFFFFFF9, 0xFFFFFFFD, 0xFFFFFFFE, 0xFFFFFFFF};
+        for (uint32_t key : keys)
+            CheckKey(query, key, nullptr);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    e2e::RequireArguments(argc, 3, "exports_test.exe DLL resolve|argument-bytes|host-modes");
+    e2e::RequireArguments(argc, 3, "exports_test.exe DLL argument-bytes|host-modes|default-settings");
     HMODULE module = e2e::LoadPluginLibrary(argv[1]);
     e2e::CaseRunner runner;
-    if (std::strcmp(argv[2], "resolve") == 0) {
-        runner.Run("names and ordinals give the same entry points", [&] { CheckNamesAndOrdinalsAgree(module); });
-        runner.Run("ordinals 7 to 9 and past 11 are empty", [&] { CheckEmptyOrdinals(module); });
-        runner.Run("no decorated names are exported", [&] { CheckNoDecoratedNames(module); });
-    } else if (std::strcmp(argv[2], "argument-bytes") == 0) {
+    if (std::strcmp(argv[2], "argument-bytes") == 0) {
         CheckArgumentBytes(module, runner);
     } else if (std::strcmp(argv[2], "host-modes") == 0) {
         CheckHostModes(module, runner);
+    } else if (std::strcmp(argv[2], "default-settings") == 0) {
+        CheckDefaultSettings(module, runner);
     } else {
         std::fprintf(stderr, "unknown mode %s\n", argv[2]);
         return 2;

@@ -30,7 +30,7 @@ preview | fullscreen)
   "$here/scripts/with-wine" wine "$helper" "Z:$scr" "$mode" "Z:$scene_check" "$verdict"
   ;;
 settings)
-  "$here/scripts/with-wine" wine "$helper" "Z:$scr" settings "Z:$dll"
+  "$here/scripts/with-wine" wine "$helper" "Z:$scr" settings
   ;;
 refusals)
   work=$(mktemp -d "${TMPDIR:-/tmp}/chaostrails-scr.XXXXXX")

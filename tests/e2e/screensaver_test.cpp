@@ -12,7 +12,7 @@
 //                                        scene on it; ends on a key, a click, a
 //                                        mouse moved beyond a few pixels, not on
 //                                        a nudge
-//   screensaver_test.exe SCR settings DLL
+//   screensaver_test.exe SCR settings
 //                                        /c:HWND, /c and no argument: the
 //                                        library's dialog 101, modal to the
 //                                        window or the foreground one
@@ -29,7 +29,6 @@
 #include <string>
 
 #include "tests/e2e/e2e_check.h"
-#include "tools/host_contract.h"
 
 namespace {
 
@@ -125,35 +124,6 @@ private:
     std::string wantedClass_;
 };
 
-LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM first, LPARAM second)
-{
-    return DefWindowProcA(window, message, first, second);
-}
-
-// An ordinary window of ours with the given client size. It clips its
-// children, as the settings' preview host does: otherwise its white
-// background is painted over the preview.
-HWND CreatePlainWindow(int x, int y, int width, int height)
-{
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = PlainWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-        windowClass.lpszClassName = "ScreensaverTestWindow";
-        RegisterClassA(&windowClass);
-        registered = true;
-    }
-    RECT frame = {0, 0, width, height};
-    AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
-    HWND window = CreateWindowA("ScreensaverTestWindow", "screensaver test",
-                                WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, x, y, frame.right - frame.left,
-                                frame.bottom - frame.top, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    UpdateWindow(window);
-    return window;
-}
-
 std::string Decimal(HWND window) { return std::to_string(reinterpret_cast<uintptr_t>(window)); }
 
 // Whether the screensaver shows the scene there. Wine draws it through
@@ -220,7 +190,7 @@ void CheckChildCovers(HWND child, HWND parent)
 
 void CheckPreview(const std::string& scr, const std::string& check, const std::string& verdict, e2e::CaseRunner& runner)
 {
-    HWND parent = CreatePlainWindow(40, 40, 200, 150);
+    HWND parent = e2e::CreatePlainWindow(40, 40, 200, 150);
     Screensaver saver(scr, "/p " + Decimal(parent));
     HWND child = nullptr;
     runner.Run("a child window covers the parent's client area", [&] {
@@ -286,15 +256,6 @@ void Click()
     SendInput(2, input, sizeof input[0]);
 }
 
-void PressKey(WORD key)
-{
-    INPUT input[2] = {};
-    input[0].type = input[1].type = INPUT_KEYBOARD;
-    input[0].ki.wVk = input[1].ki.wVk = key;
-    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, input, sizeof input[0]);
-}
-
 // Returns once the screensaver's thread has taken its messages twice: input
 // sent before has then been handled (it draws between taking messages).
 void LetItHandleInput(HWND window)
@@ -346,61 +307,37 @@ void CheckFullscreen(const std::string& scr, const std::string& check, const std
             E2E_CHECK_EQ_INT(saver.WaitForEnd(endMs), 0, "exit status after the move");
         });
     }
-    {
+    const struct {
+        const char* name;
+        std::function<void(HWND)> input;
+    } endings[] = {
+        {"a key ends it",
+         [](HWND window) {
+             SetForegroundWindow(window);
+             LetItHandleInput(window);
+             e2e::PressKey(VK_SPACE);
+         }},
+        {"a click ends it",
+         [](HWND window) {
+             LetItHandleInput(window);
+             Click();
+         }},
+    };
+    for (const auto& ending : endings) {
         Screensaver saver(scr, "/s");
-        runner.Run("a key ends it", [&] {
+        runner.Run(ending.name, [&] {
             HWND window = saver.FindWindowOfClass("ChaosTrailsScreensaver", appearMs);
             if (!E2E_CHECK(window != nullptr, "no screensaver window"))
                 return;
-            SetForegroundWindow(window);
-            LetItHandleInput(window);
-            PressKey(VK_SPACE);
-            E2E_CHECK_EQ_INT(saver.WaitForEnd(endMs), 0, "exit status after the key");
-        });
-    }
-    {
-        Screensaver saver(scr, "/s");
-        runner.Run("a click ends it", [&] {
-            HWND window = saver.FindWindowOfClass("ChaosTrailsScreensaver", appearMs);
-            if (!E2E_CHECK(window != nullptr, "no screensaver window"))
-                return;
-            LetItHandleInput(window);
-            Click();
-            E2E_CHECK_EQ_INT(saver.WaitForEnd(endMs), 0, "exit status after the click");
+            ending.input(window);
+            E2E_CHECK_EQ_INT(saver.WaitForEnd(endMs), 0, "exit status after the input");
         });
     }
 }
 
-// The caption of dialog 101 as the library stores it (DLGTEMPLATEEX).
-std::string SettingsCaption(const std::string& dll)
-{
-    HMODULE module = LoadLibraryExA(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    HRSRC resource =
-        module == nullptr ? nullptr : FindResourceA(module, MAKEINTRESOURCEA(host::settingsDialogId), RT_DIALOG);
-    const WORD* words =
-        resource == nullptr ? nullptr : static_cast<const WORD*>(LockResource(LoadResource(module, resource)));
-    std::string caption;
-    if (words != nullptr && words[0] == 1 && words[1] == 0xFFFF) {
-        // dlgVer, signature, helpID, exStyle, style (2 words each), cDlgItems,
-        // x, y, cx, cy; then menu, class and title.
-        const WORD* at = words + 2 + 2 + 2 + 2 + 1 + 4;
-        for (int field = 0; field < 2; ++field) {  // menu, class: 0, 0xFFFF ord, or a string
-            if (*at == 0xFFFF)
-                at += 2;
-            else
-                while (*at++ != 0) {
-                }
-        }
-        while (*at != 0)
-            caption += static_cast<char>(*at++);
-    }
-    if (module != nullptr)
-        FreeLibrary(module);
-    return caption;
-}
-
-void CheckSettingsDialog(const std::string& scr, const std::string& arguments, HWND expectedOwner,
-                         const std::string& caption)
+// The library's dialog 101 (its caption is checked against the template by
+// settings_dialog_test), modal to the owner.
+void CheckSettingsDialog(const std::string& scr, const std::string& arguments, HWND expectedOwner)
 {
     Screensaver saver(scr, arguments);
     HWND dialog = saver.FindWindowOfClass("#32770", appearMs);
@@ -408,7 +345,7 @@ void CheckSettingsDialog(const std::string& scr, const std::string& arguments, H
         return;
     char text[256] = "";
     GetWindowTextA(dialog, text, sizeof text);
-    E2E_CHECK_EQ_STR(text, caption, "the dialog's caption");
+    E2E_CHECK_EQ_STR(text, "Settings", "the dialog's caption");
     E2E_CHECK(GetWindow(dialog, GW_OWNER) == expectedOwner, "'%s': the dialog's owner is %p, want %p",
               arguments.c_str(), static_cast<void*>(GetWindow(dialog, GW_OWNER)), static_cast<void*>(expectedOwner));
     E2E_CHECK(!IsWindowEnabled(expectedOwner), "'%s': the owner is not disabled: the dialog is not modal",
@@ -417,21 +354,19 @@ void CheckSettingsDialog(const std::string& scr, const std::string& arguments, H
     E2E_CHECK_EQ_INT(saver.WaitForEnd(endMs), 0, "exit status after the dialog closed");
 }
 
-void CheckSettings(const std::string& scr, const std::string& dll, e2e::CaseRunner& runner)
+void CheckSettings(const std::string& scr, e2e::CaseRunner& runner)
 {
-    const std::string caption = SettingsCaption(dll);
-    E2E_CHECK(!caption.empty(), "no dialog %u in %s", host::settingsDialogId, dll.c_str());
-    HWND owner = CreatePlainWindow(60, 60, 300, 200);
+    HWND owner = e2e::CreatePlainWindow(60, 60, 300, 200);
     runner.Run("/c:HWND shows dialog 101 modal to that window",
-               [&] { CheckSettingsDialog(scr, "/c:" + Decimal(owner), owner, caption); });
-    HWND other = CreatePlainWindow(400, 60, 200, 100);
+               [&] { CheckSettingsDialog(scr, "/c:" + Decimal(owner), owner); });
+    HWND other = e2e::CreatePlainWindow(400, 60, 200, 100);
     runner.Run("/c shows it modal to the foreground window", [&] {
         SetForegroundWindow(other);
-        CheckSettingsDialog(scr, "/c", other, caption);
+        CheckSettingsDialog(scr, "/c", other);
     });
     runner.Run("no argument does the same", [&] {
         SetForegroundWindow(owner);
-        CheckSettingsDialog(scr, "", owner, caption);
+        CheckSettingsDialog(scr, "", owner);
     });
     DestroyWindow(other);
     DestroyWindow(owner);
@@ -461,8 +396,7 @@ void CheckRefusal(const std::string& scr, const std::string& reason, e2e::CaseRu
 
 int main(int argc, char** argv)
 {
-    e2e::RequireArguments(argc, 3,
-                          "screensaver_test.exe SCR preview|fullscreen CHECK VERDICT|settings DLL|refusal TEXT");
+    e2e::RequireArguments(argc, 3, "screensaver_test.exe SCR preview|fullscreen CHECK VERDICT|settings|refusal TEXT");
     const std::string scr = argv[1];
     const std::string mode = argv[2];
     e2e::CaseRunner runner;
@@ -470,8 +404,8 @@ int main(int argc, char** argv)
         CheckPreview(scr, argv[3], argv[4], runner);
     } else if (mode == "fullscreen" && argc >= 5) {
         CheckFullscreen(scr, argv[3], argv[4], runner);
-    } else if (mode == "settings" && argc >= 4) {
-        CheckSettings(scr, argv[3], runner);
+    } else if (mode == "settings") {
+        CheckSettings(scr, runner);
     } else if (mode == "refusal" && argc >= 4) {
         CheckRefusal(scr, argv[3], runner);
     } else {

@@ -256,24 +256,6 @@ void CheckTemplate(HMODULE module, e2e::CaseRunner& runner)
 
 const DWORD dialogWaitMilliseconds = 60000;
 
-// The visible settings dialog of this process, or null after the wait.
-HWND WaitForSettingsDialog()
-{
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < dialogWaitMilliseconds) {
-        HWND dialog = nullptr;
-        while ((dialog = FindWindowExA(nullptr, dialog, nullptr, "Settings")) != nullptr) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(dialog, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(dialog)) {
-                return dialog;
-            }
-        }
-        Sleep(20);
-    }
-    return nullptr;
-}
-
 // Waits until the dialog's thread has handled everything posted so far.
 void Settle(HWND dialog)
 {
@@ -289,7 +271,7 @@ struct Session {
 DWORD WINAPI DriveDialog(LPVOID argument)
 {
     Session* session = static_cast<Session*>(argument);
-    session->dialog = WaitForSettingsDialog();
+    session->dialog = e2e::WaitForOwnWindow(nullptr, "Settings", dialogWaitMilliseconds);
     if (session->dialog == nullptr) {
         return 1;
     }
@@ -323,16 +305,6 @@ int32_t ShowSettings(ConfigPluginFn configPlugin, HWND parent, std::function<voi
     E2E_CHECK(driverExit != 2, "the dialog stayed open after its way out");
     E2E_CHECK(session.dialog == nullptr || !IsWindow(session.dialog), "the dialog window outlived ConfigPlugin");
     return result;
-}
-
-void PressKey(WORD key)
-{
-    INPUT inputs[2] = {};
-    inputs[0].type = INPUT_KEYBOARD;
-    inputs[0].ki.wVk = key;
-    inputs[1] = inputs[0];
-    inputs[1].ki.dwFlags = KEYEVENTF_KEYUP;
-    SendInput(2, inputs, sizeof(INPUT));
 }
 
 std::string WindowText(HWND window)
@@ -441,22 +413,9 @@ void CheckLiveDialog(HWND dialog, HWND parent, DWORD dialogThread)
               "tab leaves ok: another control is a visible tab stop");
 }
 
-HWND CreateHostWindow()
-{
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "SettingsDialogTestHost";
-    RegisterClassA(&windowClass);
-    HWND window = CreateWindowA("SettingsDialogTestHost", "host", WS_OVERLAPPEDWINDOW, 0, 0, 320, 240, nullptr, nullptr,
-                                windowClass.hInstance, nullptr);
-    ShowWindow(window, SW_SHOWNORMAL);
-    return window;
-}
-
 void CheckWindow(ConfigPluginFn configPlugin, e2e::CaseRunner& runner)
 {
-    HWND parent = CreateHostWindow();
+    HWND parent = e2e::CreatePlainWindow(0, 0, 320, 240);
     const DWORD mainThread = GetCurrentThreadId();
     runner.Run("the live dialog: caption, nine controls, Cancel hidden, focus on ok", [&] {
         const int32_t result = ShowSettings(configPlugin, parent, [&](HWND dialog) {
@@ -477,18 +436,18 @@ void PostCommand(HWND dialog, WORD id, WORD code)
 
 void CheckOutcomes(ConfigPluginFn configPlugin, e2e::CaseRunner& runner)
 {
-    HWND parent = CreateHostWindow();
+    HWND parent = e2e::CreatePlainWindow(0, 0, 320, 240);
     auto expectResult = [&](const char* way, int32_t wanted, std::function<void(HWND)> drive) {
         const int32_t result = ShowSettings(configPlugin, parent, std::move(drive));
         E2E_CHECK(result == wanted, "%s: ConfigPlugin returned %d, want %d", way, result, wanted);
     };
     auto clickOk = [](HWND dialog) { SendMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0); };
-    auto pressEscape = [](HWND) { PressKey(VK_ESCAPE); };
+    auto pressEscape = [](HWND) { e2e::PressKey(VK_ESCAPE); };
 
     runner.Run("ok by mouse returns 1", [&] { expectResult("clicking ok", 1, clickOk); });
-    runner.Run("ok by Enter returns 1", [&] { expectResult("Enter", 1, [](HWND) { PressKey(VK_RETURN); }); });
+    runner.Run("ok by Enter returns 1", [&] { expectResult("Enter", 1, [](HWND) { e2e::PressKey(VK_RETURN); }); });
     runner.Run("ok by space on the focused button returns 1",
-               [&] { expectResult("space", 1, [](HWND) { PressKey(VK_SPACE); }); });
+               [&] { expectResult("space", 1, [](HWND) { e2e::PressKey(VK_SPACE); }); });
     runner.Run("Esc returns 0", [&] { expectResult("Esc", 0, pressEscape); });
     runner.Run("the close box returns 0", [&] {
         expectResult("SC_CLOSE", 0, [](HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); });
@@ -513,7 +472,7 @@ void CheckOutcomes(ConfigPluginFn configPlugin, e2e::CaseRunner& runner)
             }
             Settle(dialog);
             E2E_CHECK(IsWindow(dialog) && IsWindowVisible(dialog), "a command from another control ended the dialog");
-            PressKey(VK_ESCAPE);
+            e2e::PressKey(VK_ESCAPE);
         });
     });
     DestroyWindow(parent);

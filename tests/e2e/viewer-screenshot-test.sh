@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Runs trails-viewer under Wine on the real (Wine) Direct3D 9 device and
-# checks its screenshot; 77 (skipped) when the Windows build is absent or
-# Wine cannot run.
+# checks its screenshot with x-scene-check --png; 77 (skipped) when the
+# Windows build is absent or Wine cannot run.
 #
-#   viewer-screenshot-test.sh WINDOWS_BUILD_DIR OUT.png WIDTH HEIGHT FRAMES TICKS_PER_FRAME [VIEWER OPTIONS...]
+#   viewer-screenshot-test.sh WINDOWS_BUILD_DIR X_SCENE_CHECK OUT.png WIDTH HEIGHT FRAMES TICKS_PER_FRAME [VIEWER OPTIONS...]
 #
 # WIDTH and HEIGHT are the size the picture must have at the end: after a
 # --resize-at among the options, the new size, which the back buffer only
 # takes through a device reset.
 set -euo pipefail
-build=$1 out=$2 width=$3 height=$4 frames=$5 ticks=$6
-shift 6
+build=$1 scene_check=$2 out=$3 width=$4 height=$5 frames=$6 ticks=$7
+shift 7
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 viewer=$build/tools/trails-viewer.exe
 dll=$build/ChaosTrails.dll
@@ -29,4 +29,4 @@ if [ ! -f "$out" ]; then
   echo "FAILED: no screenshot written"
   exit 1
 fi
-exec python3 "$here/tests/e2e/check_screenshot.py" "$out" "$width" "$height"
+exec "$scene_check" --png "$out" "$width" "$height"

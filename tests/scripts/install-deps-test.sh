@@ -172,6 +172,8 @@ count_out() { grep -cF -- "$1" "$m/out"; }
 expect_installed() { local p; for p; do grep -qxF "$p" "$m/installed" || fail "$p not installed"; done; }
 expect_not_installed() { local p; for p; do ! grep -qxF "$p" "$m/installed" || fail "$p installed"; done; }
 count_calls() { grep -c -- "$1" "$m/calls"; }
+# wine_check STATUS [TEXT...]: with-wine --check exits with STATUS and says each TEXT.
+wine_check() { run with-wine --check; expect_rc "$1"; shift; local t; for t; do expect_out "$t"; done; }
 install_calls() { grep '^apt-get install' "$m/calls"; }
 
 # The native packages and the Wine packages never share a transaction, and
@@ -203,8 +205,7 @@ expect_no_out "not run"
 [ ! -e "$m/wine-status" ] || fail "a Wine failure recorded"
 [ ! -s "$m/binfmt/register" ] || fail "QEMU registered on a kernel that runs 32-bit code"
 [ "$(count_calls '^apt-get install')" = 2 ] || fail "$(count_calls '^apt-get install') install transactions, expected 2"
-run with-wine --check
-expect_rc 0
+wine_check 0
 
 # --- the mirror out of step: the i386 security index fails, and the i386
 # twins of installed libraries are not installable ---------------------------
@@ -226,10 +227,7 @@ expect_out 'libexpat1:i386 (>= 2.1~beta3) but it is not installable'
 grep -q 'wine32:i386.*libexpat1:i386.*not installable' "$m/wine-status" 2>/dev/null ||
   fail "Wine status does not hold apt's reason: $(cat "$m/wine-status" 2>/dev/null)"
 [ "$(wc -l <"$m/wine-status")" = 1 ] || fail "Wine status is not one line"
-run with-wine --check
-expect_rc 77
-expect_out "Windows checks under Wine not run: apt-get could not install"
-expect_out "libexpat1:i386"
+wine_check 77 "Windows checks under Wine not run: apt-get could not install" "libexpat1:i386"
 run with-wine true
 expect_rc 77
 # The mirror catches up: the next run installs Wine and forgets the failure.
@@ -239,8 +237,7 @@ expect_rc 0
 expect_installed "${all_wine[@]}"
 [ ! -e "$m/wine-status" ] || fail "the old Wine failure is still recorded"
 expect_no_out "not run"
-run with-wine --check
-expect_rc 0
+wine_check 0
 
 # --- a native package that cannot be installed stops the run ---------------
 new_machine native-unavailable
@@ -252,9 +249,7 @@ expect_out "libsdl2-dev : Depends: libdecor-0-dev but it is not going to be inst
 expect_out "pkgProblemResolver::Resolve generated breaks"
 grep -q -- '--add-architecture\|apt-get install.*wine' "$m/calls" && fail "went on to the Wine step"
 # Wine was never installed, and with no recorded reason the probe says what is missing.
-run with-wine --check
-expect_rc 77
-expect_out "Windows checks under Wine not run: not installed: wine wine32:i386"
+wine_check 77 "Windows checks under Wine not run: not installed: wine wine32:i386"
 
 # --- i386 already added and its index failing must not stop the native step --
 new_machine i386-already-there
@@ -291,9 +286,7 @@ grep -q 'apt-get install.*-t bookworm-backports qemu-user-static' "$m/calls" || 
 [ "$(count_out 'Windows checks under Wine not run: ')" = 1 ] || fail "no single Wine block"
 expect_out "qemu-user-static"
 grep -q 'qemu-user-static.*libc6' "$m/wine-status" 2>/dev/null || fail "Wine status: $(cat "$m/wine-status" 2>/dev/null)"
-run with-wine --check
-expect_rc 77
-expect_out "qemu-user-static from bookworm-backports"
+wine_check 77 "qemu-user-static from bookworm-backports"
 # Run on its own, the script fails with the same reason.
 run install-wine-32bit
 expect_rc 1
