@@ -111,8 +111,8 @@ __attribute__((always_inline)) inline void PrefetchLitLattice(const GridCell* ce
 {
     for (uint64_t bits = LitWord(litRow, word) & latticeBits[phase]; bits != 0; bits &= bits - 1) {
         const int x = 64 * word + __builtin_ctzll(bits);
-        _mm_prefetch(reinterpret_cast<const char*>(&cells[x]), _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(&row[x]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&cells[x]), _MM_HINT_T1);
+        _mm_prefetch(reinterpret_cast<const char*>(&row[x]), _MM_HINT_T1);
     }
 }
 
@@ -249,12 +249,12 @@ __attribute__((always_inline)) inline void PrefetchParticleSquare(SceneState& sc
     const char* row =
         reinterpret_cast<const char*>(&AccumulationCell(scene, static_cast<int>(x) - 3, static_cast<int>(y) - 3));
     for (int k = 0; k < 6; ++k, row += AccumulationGridWidth * sizeof(GridCell)) {
-        _mm_prefetch(row, _MM_HINT_T0);
-        _mm_prefetch(row + 6 * sizeof(GridCell) - 1, _MM_HINT_T0);
+        _mm_prefetch(row, _MM_HINT_T1);
+        _mm_prefetch(row + 6 * sizeof(GridCell) - 1, _MM_HINT_T1);
     }
     for (int r = 0; r < 6; ++r) {
         _mm_prefetch(reinterpret_cast<const char*>(TexelRow(texels, static_cast<int>(y) - 3 + r) + (x - 3)),
-                     _MM_HINT_T0);
+                     _MM_HINT_T1);
     }
 }
 

@@ -118,7 +118,9 @@ void ClearLaidGlow(SceneState& scene)
 inline __m128 ChannelsOnly() { return _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0)); }
 
 // Asks for the grid and glow lines of a particle's halo (nine rows of
-// each). Only a hint: nothing is read or written.
+// each), into the second cache level (see PrefetchSplatBlock in step.cpp:
+// more lines in flight than the first level holds). Only a hint: nothing is
+// read or written.
 __attribute__((always_inline)) inline void PrefetchHalo(SceneState& scene, const Particle* particle, GlowArea area)
 {
     const int hx = particle->pixelX >> 1;
@@ -128,15 +130,15 @@ __attribute__((always_inline)) inline void PrefetchHalo(SceneState& scene, const
     }
     for (int y = hy - 4; y <= hy + 4; ++y) {
         const char* full = reinterpret_cast<const char*>(&AccumulationCell(scene, 2 * (hx - 4), 2 * y));
-        _mm_prefetch(full, _MM_HINT_T0);
-        _mm_prefetch(full + 64, _MM_HINT_T0);
-        _mm_prefetch(full + 128, _MM_HINT_T0);
-        _mm_prefetch(full + 192, _MM_HINT_T0);
-        _mm_prefetch(full + 16 * 16, _MM_HINT_T0);
+        _mm_prefetch(full, _MM_HINT_T1);
+        _mm_prefetch(full + 64, _MM_HINT_T1);
+        _mm_prefetch(full + 128, _MM_HINT_T1);
+        _mm_prefetch(full + 192, _MM_HINT_T1);
+        _mm_prefetch(full + 16 * 16, _MM_HINT_T1);
         const char* glow = reinterpret_cast<const char*>(&GlowCell(scene, hx - 4, y));
-        _mm_prefetch(glow, _MM_HINT_T0);
-        _mm_prefetch(glow + 64, _MM_HINT_T0);
-        _mm_prefetch(glow + 9 * 16 - 1, _MM_HINT_T0);
+        _mm_prefetch(glow, _MM_HINT_T1);
+        _mm_prefetch(glow + 64, _MM_HINT_T1);
+        _mm_prefetch(glow + 9 * 16 - 1, _MM_HINT_T1);
     }
 }
 
@@ -223,7 +225,7 @@ inline void StoreTexels(uint32_t* texel, __m128i words, bool aligned)
 __attribute__((always_inline)) inline void PrefetchLaidGroups(const SceneState& scene, int32_t word)
 {
     for (uint64_t groups = LaidGroups(LaidWord(scene.glow, word)); groups != 0; groups &= groups - 1) {
-        _mm_prefetch(reinterpret_cast<const char*>(&scene.GlowGrid[64 * word + __builtin_ctzll(groups)]), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(&scene.GlowGrid[64 * word + __builtin_ctzll(groups)]), _MM_HINT_T1);
     }
 }
 
